@@ -1,0 +1,23 @@
+#pragma once
+// Threads, time and randomness: the small services of the operating system
+// that the engine uses besides files.
+
+#include <cstdint>
+#include <mutex>
+
+namespace vevura::platform {
+
+//! A re-entrant lock: the owning thread may enter it again.
+using CriticalSection = std::recursive_mutex;
+
+//! Suspends the calling thread for ms milliseconds (0 yields).
+void SleepMs(uint32_t ms);
+//! Milliseconds from a steady clock, for measuring waits.
+uint64_t TickCountMs();
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+//! A pseudo-random number in [0, bound) from a generator seeded from the
+//! clock and the process id once per process; bound must be positive.
+uint32_t Random(uint32_t bound);
+
+}  // namespace vevura::platform
