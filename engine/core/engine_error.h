@@ -37,6 +37,9 @@ struct TEngineErrorContext {
   std::string ErrorDetail;
 };
 
+//! The contents of the process-wide error context (kept by engine_error.cpp).
+struct TEngineErrorRecord;
+
 class EVEVURAEngineError : public EDatabaseError {
  public:
   //! Raising again by code alone: context and last-error numbers are taken
@@ -53,6 +56,10 @@ class EVEVURAEngineError : public EDatabaseError {
   std::string ErrorField;
   std::string ErrorIndex;
   std::string ErrorDetail;
+
+ private:
+  //! Builds the exception from a copy of the error context.
+  explicit EVEVURAEngineError(const TEngineErrorRecord& record);
 };
 
 //! Fills the process-wide error context with code, the current last-error
