@@ -1,0 +1,74 @@
+#include "platform/system.h"
+
+#include <sched.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+namespace vevura::platform {
+
+namespace {
+
+// The process's generator. It remembers which process seeded it, so that a
+// forked child does not repeat its parent's numbers.
+struct RandomSource {
+  std::mutex lock;
+  std::mt19937_64 engine;
+  pid_t seeded_for = 0;
+
+  void SeedIfNeeded() {
+    pid_t pid = ::getpid();
+    if (seeded_for == pid) return;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::seed_seq seed{static_cast<uint64_t>(ts.tv_sec), static_cast<uint64_t>(ts.tv_nsec),
+                       static_cast<uint64_t>(pid)};
+    engine.seed(seed);
+    seeded_for = pid;
+  }
+};
+
+RandomSource& Source() {
+  static RandomSource source;
+  return source;
+}
+
+}  // namespace
+
+void SleepMs(uint32_t ms) {
+  if (ms == 0) {
+    sched_yield();
+    return;
+  }
+  struct timespec left;
+  left.tv_sec = ms / 1000;
+  left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+uint64_t TickCountMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
+}
+
+uint32_t CurrentThreadId() {
+  return static_cast<uint32_t>(::gettid());
+}
+
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(::getpid());
+}
+
+uint32_t Random(uint32_t bound) {
+  if (bound == 0) return 0;
+  RandomSource& source = Source();
+  std::lock_guard<std::mutex> hold(source.lock);
+  source.SeedIfNeeded();
+  return std::uniform_int_distribution<uint32_t>(0, bound - 1)(source.engine);
+}
+
+}  // namespace vevura::platform
