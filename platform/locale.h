@@ -51,10 +51,12 @@ void LowerCaseBytes(uint32_t lcid, char* text, size_t length);
 std::string UpperCase(uint32_t lcid, std::string text);
 std::string LowerCase(uint32_t lcid, std::string text);
 
-//! The LCID of the user's locale (LC_COLLATE, then LANG); English (USA) when
-//! it cannot be told.
+//! The LCID of the user's locale (LC_ALL, LC_COLLATE, then LANG); English
+//! (USA) when it cannot be told.
 uint32_t SystemLcid();
-//! Compares names under the user's locale: -1, 0 or 1.
+//! Compares names under the user's locale (read once per process): -1, 0 or
+//! 1. Unlike the comparisons above, marks count, so that names that differ
+//! only by an accent stay distinct; only case may be ignored.
 int CompareTextSystem(const std::string& a, const std::string& b, bool ignore_case);
 //! Names equal without regard to case under the user's locale.
 bool SameTextSystem(const std::string& a, const std::string& b);
