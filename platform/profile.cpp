@@ -139,7 +139,7 @@ void InsertLine(std::vector<Line>* lines, size_t at, const std::string& text,
   lines->insert(lines->begin() + static_cast<std::ptrdiff_t>(at), Line{text, ending});
 }
 
-// Puts KEY=value into the lines: replaces the key's line, or adds it after
+// Puts KEY=value into the lines: rewrites the key's line, or adds it after
 // the last non-blank line of the section, or adds the section at the end.
 void SetValue(std::vector<Line>* lines, const std::string& section, const std::string& key,
               const std::string& value) {
@@ -156,7 +156,9 @@ void SetValue(std::vector<Line>* lines, const std::string& section, const std::s
   std::string old;
   size_t at = FindKey(*lines, header, key, &old);
   if (at != lines->size()) {
-    (*lines)[at].text = text;
+    std::string spelled;  // the key keeps the spelling the file gave it
+    KeyOf((*lines)[at].text, &spelled, &old);
+    (*lines)[at].text = spelled + "=" + value;
     return;
   }
   size_t insert_at = header + 1;
