@@ -1,0 +1,121 @@
+#pragma once
+// TRecord: one in-memory copy of one record of a data file, the buffer that
+// the record cache (record_cache.h) keeps and hands to cursors.
+//
+// The data block holds the record image (record_layout.h) in plain bytes,
+// whatever the table's encryption: LoadFrom unscrambles the disk bytes it is
+// given and StoreTo scrambles the copy it writes. The block's capacity is a
+// multiple of 64 bytes and never less than the record size; bytes beyond the
+// record size are zero.
+//
+// The dirty flag says the image changed since it was read or written; the
+// pin count says how many users hold the buffer. A pinned buffer is never
+// refreshed from disk, reused for another record or written back; a dirty
+// one is never reused before it is written.
+//
+// Ownership: the record cache owns every buffer; cursors borrow pinned ones.
+// The owner (TRecordOwner) outlives its buffers.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vevura {
+
+//! What a record buffer asks of the data file it belongs to.
+class TRecordOwner {
+ public:
+  virtual ~TRecordOwner() = default;
+  //! The table's record size in bytes (at least the 9-byte record header).
+  virtual uint32_t RecordSize() const = 0;
+  //! True when the table's records are scrambled on disk.
+  virtual bool Encrypted() const = 0;
+  //! Hands out the next auto-increment value of the table.
+  virtual int32_t NextAutoIncValue() = 0;
+};
+
+//! Granule of a record buffer's data block.
+inline constexpr uint32_t kRecordBlockGranule = 64;
+
+class TRecord {
+ public:
+  //! An empty buffer sized for the owner's record size: not dirty, not
+  //! pinned, record number 0, all bytes zero.
+  explicit TRecord(TRecordOwner& owner);
+  TRecord(const TRecord&) = delete;
+  TRecord& operator=(const TRecord&) = delete;
+
+  //! When size differs, regrows the data block (zero-filled) and keeps size.
+  void SetRecordSize(uint32_t size);
+  //! Zero-fills the data block; with assign_auto_inc bytes 5 to 8 receive
+  //! the owner's next auto-increment value. Bytes 1 to 4 receive the record
+  //! number. Not dirty afterwards.
+  void InitNew(bool assign_auto_inc);
+  //! Takes a record image of RecordSize() bytes from disk: unscrambles disk
+  //! in place when the table is encrypted and copies it; a live record then
+  //! gets the buffer's record number in bytes 1 to 4. Not dirty afterwards.
+  void LoadFrom(uint8_t* disk);
+  //! Copies the image to disk (RecordSize() bytes) and scrambles the copy
+  //! when the table is encrypted. Not dirty afterwards.
+  void StoreTo(uint8_t* disk);
+
+  //! The status byte: 0 live, non-zero free.
+  uint8_t IsFree() const { return data_[0]; }
+  //! Stores the status byte; dirty.
+  void SetStatus(uint8_t status);
+  //! Bytes 1 to 4 when the record is free, else 0.
+  int32_t NextFree() const;
+  //! Stores bytes 1 to 4; dirty.
+  void SetNextFree(int32_t number);
+  //! Bytes 5 to 8, the row id.
+  int32_t AutoIncValue() const;
+  //! Stores bytes 5 to 8; dirty.
+  void SetAutoIncValue(int32_t value);
+  //! When number differs, keeps it and, for a live record, stores it in
+  //! bytes 1 to 4.
+  void SetRecordNumber(int32_t number);
+  //! Copies bytes 9 to the end from another image of RecordSize() bytes; dirty.
+  void SetFieldsFrom(const uint8_t* other);
+  //! Copies owner, dirty flag, record number and the smaller of both sizes
+  //! of data bytes from other.
+  void Assign(const TRecord& other);
+  //! True when the first RecordSize() bytes equal image byte for byte.
+  bool SameAs(const uint8_t* image) const;
+
+  void Pin() { ++pin_count_; }
+  //! Lowers the pin count, never below 0.
+  void Unpin() {
+    if (pin_count_ > 0) --pin_count_;
+  }
+  void ClearPins() { pin_count_ = 0; }
+  uint16_t PinCount() const { return pin_count_; }
+  bool Pinned() const { return pin_count_ > 0; }
+
+  int32_t RecordNumber() const { return record_number_; }
+  bool Dirty() const { return dirty_; }
+  //! Marks the image changed (or, with false, written).
+  void SetDirty(bool dirty) { dirty_ = dirty; }
+  uint32_t RecordSize() const { return record_size_; }
+  //! The size of the data block.
+  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
+  TRecordOwner& Owner() const { return *owner_; }
+
+  //! The record image, RecordSize() bytes.
+  std::span<const uint8_t> Data() const { return {data_.data(), record_size_}; }
+  //! The record image for changing; marks the buffer dirty.
+  std::span<uint8_t> MutableData();
+
+ private:
+  friend class TRecordCache;
+
+  TRecordOwner* owner_;        //!< the data file the record belongs to
+  bool dirty_ = false;         //!< changed and not yet written
+  uint16_t pin_count_ = 0;     //!< users holding the buffer
+  int32_t record_number_ = 0;  //!< which record the buffer holds, from 1
+  uint32_t record_size_ = 0;   //!< the table's record size
+  std::vector<uint8_t> data_;  //!< the image, plain, capacity a multiple of 64
+  TRecord* older_ = nullptr;   //!< next less recently used buffer
+  TRecord* newer_ = nullptr;   //!< next more recently used buffer
+};
+
+}  // namespace vevura

@@ -1,0 +1,139 @@
+#include "engine/storage/record_cache.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vevura {
+
+TRecordCache::TRecordCache(TRecordOwner& owner) : owner_(owner) {}
+
+void TRecordCache::SetCapacity(int32_t capacity) {
+  capacity_ = std::max(capacity, 0);
+  room_ = capacity_;
+}
+
+TRecord* TRecordCache::Find(int32_t number) {
+  TRecord* recent = head_;
+  for (int i = 0; i < kRecentRecordChecks && recent != nullptr; ++i, recent = recent->older_) {
+    if (recent->record_number_ == number) {
+      MoveToHead(recent);
+      return recent;
+    }
+  }
+  size_t at = LowerBound(number);
+  if (at == sorted_.size() || sorted_[at]->record_number_ != number) return nullptr;
+  MoveToHead(sorted_[at].get());
+  return sorted_[at].get();
+}
+
+TRecord* TRecordCache::Reusable() const {
+  for (TRecord* buffer = tail_; buffer != nullptr; buffer = buffer->newer_) {
+    if (!buffer->dirty_ && !buffer->Pinned()) return buffer;
+  }
+  return nullptr;
+}
+
+TRecord* TRecordCache::AddSpare(int32_t number) {
+  std::unique_ptr<TRecord> buffer = pool_.Pop(owner_);
+  buffer->SetRecordNumber(number);
+  buffer->InitNew(false);
+  return Insert(std::move(buffer));
+}
+
+TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
+  size_t at = IndexOf(buffer);
+  if (at == sorted_.size()) return nullptr;
+  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
+  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  Unlink(owned.get());
+  owned->SetRecordSize(owner_.RecordSize());
+  owned->SetRecordNumber(number);
+  owned->InitNew(false);
+  return Insert(std::move(owned));
+}
+
+bool TRecordCache::Evict(TRecord& buffer) {
+  size_t at = IndexOf(buffer);
+  if (at == sorted_.size()) return false;
+  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
+  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  Unlink(owned.get());
+  pool_.Push(std::move(owned));
+  return true;
+}
+
+void TRecordCache::DropAll() {
+  for (std::unique_ptr<TRecord>& buffer : sorted_) {
+    buffer->older_ = buffer->newer_ = nullptr;
+    buffer->dirty_ = false;
+    if (buffer->Pinned()) {
+      dropped_.push_back(std::move(buffer));
+    } else {
+      pool_.Push(std::move(buffer));
+    }
+  }
+  sorted_.clear();
+  head_ = tail_ = nullptr;
+}
+
+void TRecordCache::Release(TRecord* record) {
+  if (record == nullptr) return;
+  record->Unpin();
+  if (record->Pinned() || dropped_.empty()) return;
+  auto it = std::find_if(dropped_.begin(), dropped_.end(),
+                         [record](const std::unique_ptr<TRecord>& d) { return d.get() == record; });
+  if (it == dropped_.end()) return;
+  pool_.Push(std::move(*it));
+  dropped_.erase(it);
+}
+
+size_t TRecordCache::LowerBound(int32_t number) const {
+  auto it = std::lower_bound(
+      sorted_.begin(), sorted_.end(), number,
+      [](const std::unique_ptr<TRecord>& b, int32_t n) { return b->record_number_ < n; });
+  return static_cast<size_t>(it - sorted_.begin());
+}
+
+size_t TRecordCache::IndexOf(const TRecord& buffer) const {
+  size_t at = LowerBound(buffer.record_number_);
+  if (at < sorted_.size() && sorted_[at].get() == &buffer) return at;
+  return sorted_.size();
+}
+
+TRecord* TRecordCache::Insert(std::unique_ptr<TRecord> buffer) {
+  TRecord* raw = buffer.get();
+  size_t at = LowerBound(raw->record_number_);
+  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(buffer));
+  LinkAtHead(raw);
+  return raw;
+}
+
+void TRecordCache::LinkAtHead(TRecord* buffer) {
+  buffer->newer_ = nullptr;
+  buffer->older_ = head_;
+  if (head_ != nullptr) head_->newer_ = buffer;
+  head_ = buffer;
+  if (tail_ == nullptr) tail_ = buffer;
+}
+
+void TRecordCache::Unlink(TRecord* buffer) {
+  if (buffer->newer_ != nullptr) {
+    buffer->newer_->older_ = buffer->older_;
+  } else {
+    head_ = buffer->older_;
+  }
+  if (buffer->older_ != nullptr) {
+    buffer->older_->newer_ = buffer->newer_;
+  } else {
+    tail_ = buffer->newer_;
+  }
+  buffer->older_ = buffer->newer_ = nullptr;
+}
+
+void TRecordCache::MoveToHead(TRecord* buffer) {
+  if (buffer == head_) return;
+  Unlink(buffer);
+  LinkAtHead(buffer);
+}
+
+}  // namespace vevura
