@@ -12,12 +12,15 @@
 //
 // Share modes are emulated with an open-file-description lock on one byte far
 // above any offset the engine locks (ShareLockOffset): a shared open holds a
-// read lock on it, an exclusive open a write lock. Byte-range locks are
-// open-file-description write locks (read locks on a descriptor that could
-// only be opened read-only); they never wait, and an OsFile also refuses a
-// range overlapping one it holds itself, so a lock fails on any overlap
-// whoever holds it: another process, another OsFile of this process, or this
-// one. An unlock must name exactly a range this OsFile holds.
+// read lock on it, an exclusive open a write lock (an exclusive open of a
+// read-only descriptor, which cannot hold a write lock, marks the byte after
+// it instead; see share_mode.h). A refused open fails with errno EACCES, as a
+// sharing violation does. Byte-range locks are open-file-description write
+// locks (read locks on a descriptor that could only be opened read-only); they
+// never wait, and an OsFile also refuses a range overlapping one it holds
+// itself, so a lock fails on any overlap whoever holds it: another process,
+// another OsFile of this process, or this one. An unlock must name exactly a
+// range this OsFile holds.
 //
 // Thread-safety: an OsFile is used by one thread at a time (the file layer
 // above serialises its users); FileSystem methods may be called from any
