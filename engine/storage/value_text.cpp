@@ -68,7 +68,8 @@ std::string TwoDigits(int n) {
 }  // namespace
 
 bool ParseDateText(std::string_view text, int32_t* day_number) {
-  std::vector<std::string_view> parts = Split(TrimText(text), '-');
+  const std::string trimmed = TrimText(text);
+  std::vector<std::string_view> parts = Split(trimmed, '-');
   int year = 0, month = 0, day = 0;
   if (parts.size() != 3 || !ParseUnsigned(parts[0], &year) || !ParseUnsigned(parts[1], &month) ||
       !ParseUnsigned(parts[2], &day)) {
