@@ -15,9 +15,11 @@ log="$build/ctest.log"
 (cd "$build" && ctest -j2 --output-on-failure --timeout 900 "$@") 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 
-passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed' "$log")
-failed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(\*\*\*|Failed|Exception|Timeout|Not Run)' "$log")
-skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Skipped' "$log")
+# The status is the word after the dots of each result line.
+results=$(sed -nE 's/^ *[0-9]+\/[0-9]+ +Test +#[0-9]+: .*[^.]\.+ *(\*\*\*)?([A-Za-z]+).*$/\2/p' "$log")
+passed=$(grep -c '^Passed$' <<<"$results")
+skipped=$(grep -c '^Skipped$' <<<"$results")
+failed=$(grep -vcE '^(Passed|Skipped|)$' <<<"$results")
 if [[ $status -ne 0 && $failed -eq 0 ]]; then failed=1; fi
 line="$passed passed, $failed failed"
 [[ $skipped -gt 0 ]] && line+=", $skipped skipped"
