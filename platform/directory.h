@@ -16,7 +16,7 @@ namespace vevura::platform {
 
 //! One entry of a directory listing.
 struct DirEntry {
-  std::string name;        //!< the entry's name, without its directory
+  std::string name;           //!< the entry's name, without its directory
   FileAttributes attributes;  //!< symbolic links followed; a dangling link is "system"
 };
 

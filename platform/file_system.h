@@ -42,8 +42,8 @@ enum class ShareMode { Exclusive, Shared };
 struct OpenOptions {
   OpenAccess access = OpenAccess::ReadWrite;
   ShareMode share = ShareMode::Shared;
-  bool sequential = true;       //!< hint that the file is read front to back
-  bool delete_on_close = false; //!< temporary file: removed when this handle closes
+  bool sequential = true;        //!< hint that the file is read front to back
+  bool delete_on_close = false;  //!< temporary file: removed when this handle closes
 };
 
 //! What the operating system says about a path.
@@ -55,7 +55,7 @@ struct FileAttributes {
   bool hidden = false;     //!< the last name component begins with "."
   bool system = false;     //!< neither a regular file nor a directory
   int64_t size = 0;
-  double modified = 0;     //!< last write, as a local day count (date_time.h)
+  double modified = 0;  //!< last write, as a local day count (date_time.h)
   uint64_t device = 0;
   uint64_t inode = 0;
 };
