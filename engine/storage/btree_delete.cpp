@@ -2,9 +2,10 @@
 // pages that become empty or underflow.
 //
 // An underflowing page is joined with (or takes entries from) a neighbour
-// that hangs from the same parent, never across parents: a page that is the
-// only child of its parent is left as it is. An empty page is always removed,
-// and an inner root left with one entry gives way to its only child.
+// that hangs from the same parent, never across parents: when it is the only
+// child of its parent, the parent is handled at its level instead. An empty
+// page is always removed, and an inner root left with one entry gives way to
+// its only child.
 
 #include <algorithm>
 
@@ -66,7 +67,13 @@ void TBTree::HandleUnderflow(int depth, TPageRef page) {
   if (q < 1 || q > m || parent->Reference(q) != static_cast<uint32_t>(page->PageNumber)) {
     RaiseCorrupt();
   }
-  if (m == 1) return;  // no neighbour under this parent
+  if (m == 1) {
+    // No neighbour under this parent: the parent, holding this one entry,
+    // is thin itself and is handled at its own level instead.
+    page.Release();
+    HandleUnderflow(depth - 1, std::move(parent));
+    return;
+  }
   const bool use_left = q > 1;
   TPageRef neighbour = Fetch(static_cast<int32_t>(parent->Reference(use_left ? q - 1 : q + 1)));
   bool linked =
