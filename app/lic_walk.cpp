@@ -52,7 +52,11 @@ void TLicWalk::SearchForLICS(const std::string& root_field) {
   AddLine(RecordsAddedLine(added_count_));
 }
 
-void TLicWalk::FindLICInFolder(const std::string& folder) {
+void TLicWalk::FindLICInFolder(const std::string& folder_text) {
+  // Stepping back into a folder named relatively would fail from inside it.
+  const std::string folder = folder_text.empty() || folder_text[0] == '/'
+                                 ? folder_text
+                                 : platform::ExpandFileName(folder_text);
   platform::FileAttributes attributes;
   if (!platform::Fs().GetAttributes(folder, &attributes) || !attributes.is_directory) return;
   TDirectoryId id{attributes.device, attributes.inode};

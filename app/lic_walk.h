@@ -57,8 +57,9 @@ class TLicWalk {
   //! and ends the list with the count line; when root_field is no existing
   //! directory, lists "Root Directory Does NOT Exist" and the text instead.
   void SearchForLICS(const std::string& root_field);
-  //! Walks folder (a full path) and everything below it; returns at once when
-  //! folder is no existing directory or is already on the walk's path.
+  //! Walks folder and everything below it; returns at once when folder is no
+  //! existing directory or is already on the walk's path. A relative folder
+  //! is taken from the current directory and listed as a full path.
   void FindLICInFolder(const std::string& folder);
   //! Reads the LIC file name (relative to the current directory) and, when it
   //! is usable and its image exists, lists it and adds its record.

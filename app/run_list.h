@@ -5,7 +5,7 @@
 //   Root Dir   : /logs
 //   Catalog Dir: /catalog
 //   ======> /logs                      one line per directory walked
-//   UWI=42-123-4567        GROUP=GR                    LIC=a.lic
+//   UWI=42-123-4567       GROUP=GR                    LIC=a.lic
 //   ...
 //   12 Records Added to Database
 // or, when the root does not exist for the walk, "Root Directory Does NOT

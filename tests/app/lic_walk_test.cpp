@@ -323,6 +323,11 @@ TEST_F(LicWalkTest, RelativeAndAbsoluteRootsWalkAlikeAndEndAtTheParent) {
     EXPECT_EQ(records_[0].LIC_FileName, tree_.Path("top/a/x.lic"));
     EXPECT_EQ(platform::CurrentDirectory(), test::PhysicalPath(tree_.Root())) << relative;
   }
+  ASSERT_TRUE(platform::SetCurrentDirectory(tree_.Root()));
+  lines_.clear();
+  TLicWalk walk(events_, ".");
+  walk.FindLICInFolder("top");
+  EXPECT_EQ(lines_, Lines(absolute.begin(), absolute.end() - 1));
 }
 
 TEST_F(LicWalkTest, RootThatIsNoDirectoryGivesTheTwoLinesOnly) {
