@@ -54,6 +54,14 @@ void TDataFile::Close() {
   TFileHandler::Close();
 }
 
+void TDataFile::OnOpened() {
+  records_.SizeCache();
+}
+
+void TDataFile::OnClosing() {
+  records_.DropAllRecords();
+}
+
 void TDataFile::CreateHeader(const TNewTableHeader& params,
                              const std::vector<TFieldDescriptor>& fields) {
   std::vector<TFieldDescriptor> laid_out = fields;
@@ -63,6 +71,7 @@ void TDataFile::CreateHeader(const TNewTableHeader& params,
   header_.HeaderChanged = 1;
   descriptors_changed_ = true;
   CreateFile();
+  records_.SizeCache();
 }
 
 TDataHeader TDataFile::ReadHeaderBytes() {

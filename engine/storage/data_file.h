@@ -7,8 +7,9 @@
 // them. This class keeps the header and the descriptors in memory, reads them
 // at open, writes them when asked, re-reads the header when another user's
 // change counter moved, and verifies them. The record area is handled by the
-// record storage the data file owns; that part plugs in through OnOpened and
-// OnClosing and the header accessors below.
+// record storage the data file owns (Records(), record_storage.h): its cache
+// is sized at open and dropped at close, without writing (the shared table
+// flushes before it closes).
 //
 // Header-changed flag: set by every change of the in-memory header (counters,
 // MarkHeaderChanged), written as byte 111 by WriteHeader, cleared by a write
@@ -32,6 +33,7 @@
 #include "engine/storage/data_header.h"
 #include "engine/storage/field_descriptor.h"
 #include "engine/storage/file_handler.h"
+#include "engine/storage/record_storage.h"
 
 namespace vevura {
 
@@ -51,9 +53,10 @@ class TDataFile : public TFileHandler {
 
   //! Makes the header of a new table from params and the descriptors (already
   //! validated and laid out, field_validation.h), marks header and
-  //! descriptors changed and creates the file empty. They reach the file at
-  //! the next WriteHeader and WriteFieldDescriptors. VEVURA_FLDLIMIT,
-  //! VEVURA_BLOBLIMIT and VEVURA_RECTOOBIG as MakeNewDataHeader.
+  //! descriptors changed, creates the file empty and sizes the record cache.
+  //! Header and descriptors reach the file at the next WriteHeader and
+  //! WriteFieldDescriptors. VEVURA_FLDLIMIT, VEVURA_BLOBLIMIT and
+  //! VEVURA_RECTOOBIG as MakeNewDataHeader.
   void CreateHeader(const TNewTableHeader& params, const std::vector<TFieldDescriptor>& fields);
 
   //! Reads the 127 header bytes into memory; header-changed := 0.
@@ -141,13 +144,17 @@ class TDataFile : public TFileHandler {
   //! Raises code naming the table and its database.
   [[noreturn]] void RaiseTableFault(uint16_t code) const;
 
+  //! The records and their cache.
+  TRecordStorage& Records() { return records_; }
+  const TRecordStorage& Records() const { return records_; }
+
  protected:
-  //! After the header and descriptors are read at open (the record storage
-  //! sizes its cache here). A failure closes the file again.
-  virtual void OnOpened() {}
-  //! Before the file is released at close (the record storage drops its
-  //! buffers here). Must not throw.
-  virtual void OnClosing() {}
+  //! After the header and descriptors are read at open: sizes the record
+  //! cache. A failure closes the file again.
+  virtual void OnOpened();
+  //! Before the file is released at close: drops the record buffers. Must
+  //! not throw.
+  virtual void OnClosing();
 
  private:
   //! The header as just read at offset 0.
@@ -156,6 +163,20 @@ class TDataFile : public TFileHandler {
     if (header_written_) header_written_();
   }
 
+  //! The data file as its record storage sees it.
+  class TRecordHost final : public TRecordFileHost {
+   public:
+    explicit TRecordHost(TDataFile& file) : file_(file) {}
+    TFileHandler& RecordFile() override { return file_; }
+    TDataHeader& RecordHeader() override { return file_.header_; }
+    void SetHeaderChanged() override { file_.SetHeaderChanged(); }
+    int32_t NextAutoIncValue() override { return file_.NextAutoIncValue(); }
+    void RaiseRecordError(uint16_t code) const override { file_.RaiseTableFault(code); }
+
+   private:
+    TDataFile& file_;
+  };
+
   TDataHeader header_;                    //!< the in-memory header
   std::vector<TFieldDescriptor> fields_;  //!< descriptors, position i + 1 at index i
   bool descriptors_changed_ = false;      //!< descriptors differ from the file's
@@ -163,6 +184,8 @@ class TDataFile : public TFileHandler {
   std::string table_name_;                //!< names the table in errors
   std::string database_name_;             //!< names the database in errors
   std::function<void()> header_written_;  //!< the table's header-written notice
+  TRecordHost record_host_{*this};        //!< what the record storage sees of us
+  TRecordStorage records_{record_host_};  //!< the records and their cache
 };
 
 //! Reads the header of a table that is not open through a temporary shared

@@ -99,6 +99,9 @@ class TRecord {
   //! The size of the data block.
   uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
   TRecordOwner& Owner() const { return *owner_; }
+  //! Neighbours in the cache's most-recently-used list (nullptr at its ends).
+  TRecord* Older() const { return older_; }
+  TRecord* Newer() const { return newer_; }
 
   //! The record image, RecordSize() bytes.
   std::span<const uint8_t> Data() const { return {data_.data(), record_size_}; }

@@ -48,11 +48,11 @@ bool TRecordStorage::Encrypted() const {
   return host_.RecordHeader().Encrypted != 0;
 }
 
-void TRecordStorage::SizeCache(int32_t buffer_bytes, int32_t buffer_count) {
+void TRecordStorage::SizeCache() {
   const auto size = static_cast<int32_t>(RecordSize());
   cache_.DropAll();
   read_ahead_count_ = std::max(kRecordReadBytes / size, 1);
-  cache_.SetCapacity(std::min(std::max(buffer_bytes, 0) / size, buffer_count));
+  cache_.SetCapacity(std::min(std::max(buffer_bytes_, 0) / size, buffer_count_));
   written_ = false;
 }
 

@@ -121,11 +121,16 @@ class TRecordStorage final : public TRecordOwner {
   //! The shared table's state; nullptr for none.
   void SetTableState(TRecordTableState* state) { table_ = state; }
 
+  //! The engine session's record-buffer budget in bytes and in buffers,
+  //! used by the next SizeCache.
+  void SetBufferLimits(int32_t buffer_bytes, int32_t buffer_count) {
+    buffer_bytes_ = buffer_bytes;
+    buffer_count_ = buffer_count;
+  }
   //! At open, once the header is read: empties the cache and sizes it,
-  //! capacity min(buffer_bytes / record size, buffer_count), read-ahead
+  //! capacity min(buffer bytes / record size, buffer count), read-ahead
   //! 8192 / record size records (at least 1).
-  void SizeCache(int32_t buffer_bytes = kDefaultRecordBufferBytes,
-                 int32_t buffer_count = kDefaultRecordBufferCount);
+  void SizeCache();
 
   //! The buffer of record number, pinned. The next record number appends a
   //! slot: a zeroed live record, dirty, and the next record number grows.
@@ -211,15 +216,17 @@ class TRecordStorage final : public TRecordOwner {
   [[noreturn]] void Raise(uint16_t code) const;
   [[noreturn]] void Corrupt() const { Raise(VEVURA_FILECORRUPT); }
 
-  TRecordFileHost& host_;               //!< the owning data file
-  TRecordTableState* table_ = nullptr;  //!< the shared table's state, if any
-  TRecordCache cache_;                  //!< the record buffers
-  int32_t read_ahead_count_ = 1;        //!< records per physical read
-  int32_t window_first_ = 0;            //!< first record of the read in progress, 0 for none
-  int32_t window_last_ = -1;            //!< last record of the read in progress
-  std::vector<uint8_t> read_buffer_;    //!< bytes of the run being read
-  std::vector<uint8_t> write_buffer_;   //!< bytes of the run being written
-  bool written_ = false;                //!< records written since SizeCache
+  TRecordFileHost& host_;                             //!< the owning data file
+  TRecordTableState* table_ = nullptr;                //!< the shared table's state, if any
+  TRecordCache cache_;                                //!< the record buffers
+  int32_t buffer_bytes_ = kDefaultRecordBufferBytes;  //!< budget of the cache in bytes
+  int32_t buffer_count_ = kDefaultRecordBufferCount;  //!< upper bound of its capacity
+  int32_t read_ahead_count_ = 1;                      //!< records per physical read
+  int32_t window_first_ = 0;           //!< first record of the read in progress, 0 for none
+  int32_t window_last_ = -1;           //!< last record of the read in progress
+  std::vector<uint8_t> read_buffer_;   //!< bytes of the run being read
+  std::vector<uint8_t> write_buffer_;  //!< bytes of the run being written
+  bool written_ = false;               //!< records written since SizeCache
 };
 
 //! A pinned record buffer, released when the reference goes.
