@@ -25,7 +25,8 @@ class TIndexFileHost {
   virtual bool HoldsTransactionLock() const = 0;
   //! Notes that the index file's header or pages were written.
   virtual void SetHeaderWritten() = 0;
-  //! Called before a page is read from disk. Returns false when the check
+  //! Called before a page of the shared file is read from disk (never for
+  //! the memory file of temporary indexes). Returns false when the check
   //! for changes found that another program changed the table (every cached
   //! page has then been dropped): the caller starts its descent again.
   virtual bool BeforePageRead() = 0;

@@ -64,7 +64,10 @@ TPage* TIndexFile::AppendPage(uint8_t index, int32_t n) {
 }
 
 TPage* TIndexFile::ReadPage(uint8_t index, int32_t n, bool allocating) {
-  if (!host_.BeforePageRead()) return nullptr;
+  // Only pages of the shared file can have been changed by another program;
+  // the memory file of temporary indexes is this table's alone.
+  const bool temporary = IsTemporary(index);
+  if (!temporary && !host_.BeforePageRead()) return nullptr;
   std::array<uint8_t, kIndexPageSize> image{};
   int64_t got = FileOf(IsTemporary(index))
                     .ReadAt(OffsetOfPage(n), image.data(), kIndexPageSize,

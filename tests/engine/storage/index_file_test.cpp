@@ -281,6 +281,11 @@ TEST_F(IndexFileBehaviourTest, TemporaryIndexesStayOutOfTheFileAndItsHeader) {
   TIndexVerifyReport report = Verify(*file);
   EXPECT_TRUE(report.Ok()) << report.Describe();
   EXPECT_EQ(report.Keys[scratch], 200);
+  // No other program sees the memory file: reading it needs no check.
+  file->DropPageBuffers(true);
+  const int checks = host_.PageReadChecks;
+  EXPECT_TRUE(TBTree(*file, scratch, comparer_, path_).LocateKey(KeyNumber(150).data()));
+  EXPECT_EQ(host_.PageReadChecks, checks);
 
   std::vector<uint8_t> bytes = ContentsOf(*file);
   EXPECT_EQ(bytes.size(), 8192u);
