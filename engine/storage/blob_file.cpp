@@ -52,8 +52,10 @@ void TBlobFile::CheckBlockSize() const {
 
 void TBlobFile::SizeCache() {
   int32_t block_size = static_cast<int32_t>(block_size_);
-  cache_.Reset(this, block_size_, std::min(buffer_bytes_ / block_size, buffer_count_));
-  read_ahead_count_ = std::max(1, kBlobReadAheadBytes / block_size);
+  int32_t capacity = std::min(buffer_bytes_ / block_size, buffer_count_);
+  cache_.Reset(this, block_size_, capacity);
+  // A run longer than the cache would push out its own first blocks.
+  read_ahead_count_ = std::max(1, std::min(kBlobReadAheadBytes / block_size, capacity));
   window_first_ = 0;
   window_last_ = -1;
   block_reads_ = block_writes_ = 0;

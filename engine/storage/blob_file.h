@@ -109,7 +109,8 @@ class TBlobFile : public TFileHandler {
   //! The shared table's state; nullptr for none.
   void SetTableState(TBlobTableState* state) { table_ = state; }
   //! The session's BLOB buffer budget: capacity = min(bytes / block size,
-  //! count), taking effect at the next Open or CreateFile.
+  //! count), taking effect at the next Open or CreateFile. The read-ahead
+  //! count is 16384 / block size blocks, at most the capacity, at least 1.
   void SetBufferLimits(int32_t bytes, int32_t count);
 
   //! Header.
@@ -133,15 +134,19 @@ class TBlobFile : public TFileHandler {
 
   //! Block n pinned, or nullptr for a restart (see TBlobClient; cursor may be
   //! nullptr). With read_ahead, a miss reads min(read-ahead count, wanted,
-  //! next block number - n) blocks at once. n equal to the next block number
-  //! appends a zeroed block (VEVURA_TABLEFULL beyond the limits).
-  //! VEVURA_MEMOCORRUPT for n below 1 or beyond the next block number.
+  //! next block number - n) blocks at once; blocks of the run that the file
+  //! does not hold yet (appended, not written) are simply not read, but n
+  //! itself missing is VEVURA_READERR (VEVURA_MEMOCORRUPT where the table
+  //! allows short reads). n equal to the next block number appends a zeroed,
+  //! dirty block (VEVURA_TABLEFULL beyond the limits). VEVURA_MEMOCORRUPT for
+  //! n below 1 or beyond the next block number.
   TBlock* GetBlock(TBlobClient* cursor, int32_t n, int32_t wanted, bool read_ahead);
   //! Unpins a block (nothing for nullptr).
   void ReleaseBlock(TBlock* block) { cache_.Release(block); }
   //! The first free block, or the next block number when the free list is empty.
   int32_t NextInsertBlock() const;
-  //! A pinned, zeroed, clean block taken from the free list or appended;
+  //! A pinned, zeroed block taken from the free list (clean) or appended
+  //! (dirty, so that the file comes to hold every block its header counts);
   //! nullptr for a restart. VEVURA_MEMOCORRUPT when the free block's link
   //! lies outside the file.
   TBlock* AllocateBlock(TBlobClient* cursor);
