@@ -1,0 +1,55 @@
+// What the first cursor of a freshly opened table does with it: verify the
+// headers, and rebuild the record slot index of a recreated index file.
+
+#include <array>
+
+#include "engine/core/data_table.h"
+#include "engine/core/table_lock_guards.h"
+#include "engine/storage/btree.h"
+#include "engine/storage/key_builder.h"
+#include "engine/storage/key_comparer.h"
+#include "engine/storage/key_context.h"
+
+namespace vevura {
+
+void TDataTable::VerifyHeaders() {
+  // Buffers newer than the disk must not be replaced by the disk's copy.
+  if (in_transaction_ && modified_) return;
+  TTableReadLock lock(*this);
+  data_file_->ReadHeader();
+  data_file_->CheckVersion();
+  data_file_->ReadFieldDescriptors();
+  data_file_->VerifyHeader();
+  if (!index_file_recreated_) {
+    index_file_->ReadIndexHeader();
+    index_file_->VerifyIndexHeader(data_file_->Fields());
+  }
+  if (BlobFileInUse()) {
+    blob_file_->ReadBlobHeader();
+    blob_file_->VerifyBlobHeader();
+  }
+}
+
+void TDataTable::RebuildSlotIndex() {
+  if (!index_file_recreated_) return;
+  RequireWritable();
+  TTableWriteLock lock(*this);
+  index_file_->SetNoPrimary(true);
+  TByteKeyComparer comparer;
+  TBTreePath path;
+  TBTree tree(*index_file_, kSlotIndex, comparer, path);
+  TRecordStorage& records = data_file_->Records();
+  const int32_t slots = data_file_->Header().NextRecordNumber - 1;
+  std::array<uint8_t, kSlotKeyLength> key{};
+  for (int32_t n = 1; n <= slots; ++n) {
+    TRecordRef record(records, records.GetRecord(nullptr, n, rdForward, false, true));
+    BuildSlotKey(record->Data(), key.data());
+    // Two slots with one key can only come from damage; the first one stays.
+    if (!tree.LocateKey(key.data())) tree.InsertKey(key.data(), static_cast<uint32_t>(n));
+    if (!record->IsFree()) index_file_->IncrementRecordCount();
+  }
+  ChangesMade(false, true, false);
+  index_file_recreated_ = false;
+}
+
+}  // namespace vevura
