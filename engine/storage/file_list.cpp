@@ -205,19 +205,23 @@ bool TFileList::FileExists(const std::string& name, bool in_memory) {
 
 namespace {
 
-std::atomic<TFileList*> process_file_list{nullptr};
-std::mutex process_file_list_guard;  // serialises creation and destruction
+std::mutex process_file_list_guard;                  // serialises creation and destruction
+std::unique_ptr<TFileList> owned_file_list;          // owner of the process-wide list
+std::atomic<TFileList*> process_file_list{nullptr};  // read without the guard
 
 }  // namespace
 
 void CreateFileList() {
   std::lock_guard guard(process_file_list_guard);
-  if (process_file_list.load() == nullptr) process_file_list.store(new TFileList());
+  if (owned_file_list != nullptr) return;
+  owned_file_list = std::make_unique<TFileList>();
+  process_file_list.store(owned_file_list.get(), std::memory_order_release);
 }
 
 void DestroyFileList() {
   std::lock_guard guard(process_file_list_guard);
-  std::unique_ptr<TFileList> list(process_file_list.exchange(nullptr));
+  process_file_list.store(nullptr, std::memory_order_release);
+  owned_file_list.reset();
 }
 
 TFileList* FileList() {

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 
 #include "engine/storage/file_handler.h"
 #include "engine/storage/physical_file.h"
@@ -272,6 +274,46 @@ TEST_F(FileHandlerTest, TemporaryFileDisappearsWithItsLastHandle) {
   EXPECT_EQ(ContentsOf(*second), Bytes("tmp"));
   second->Close();
   EXPECT_FALSE(platform::FileExists(name));
+}
+
+// Handlers of one file used from several threads: each seek-and-transfer
+// pair holds the file lock, so the shared position never sends a thread's
+// data to another thread's place; opens and closes of the same name on
+// another thread meanwhile neither disturb them nor free the file early.
+TEST_F(FileHandlerTest, ThreadsSharingOneFileKeepTheirOwnRecords) {
+  std::string name = PathOf("THREADS.DAT");
+  constexpr int kWriters = 3;
+  constexpr int kRecord = 16;
+  constexpr int kSlots = 8;
+  MakeFile(name, std::vector<uint8_t>(kWriters * kRecord * kSlots, 0));
+  std::atomic<int> failures{0};
+  std::atomic<int> writers_done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kWriters; ++t) {
+    threads.emplace_back([&, t] {
+      auto handler = Handler(name);
+      handler->Open();
+      std::vector<uint8_t> record(kRecord), back(kRecord);
+      for (int round = 0; round < 20000; ++round) {
+        int64_t offset = (static_cast<int64_t>(round % kSlots) * kWriters + t) * kRecord;
+        std::fill(record.begin(), record.end(), static_cast<uint8_t>(t * 50 + round % 50));
+        handler->WriteAt(offset, record.data(), kRecord);
+        handler->ReadAt(offset, back.data(), kRecord);
+        if (back != record) ++failures;
+      }
+      ++writers_done;
+    });
+  }
+  threads.emplace_back([&] {
+    while (writers_done.load() < kWriters) {
+      auto passer_by = Handler(name);
+      passer_by->Open();
+      passer_by->Close();
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(FileList()->Count(), 0);
 }
 
 TEST_F(FileHandlerTest, StoppedEngineRaisesNotInitialized) {
