@@ -6,7 +6,7 @@
 // allocating more or freeing the rest), DeleteBlob frees the chain. The
 // cursor decides when: it opens buffers for a record's BLOB fields, gives a
 // changed buffer a new BLOB identifier before SaveBlob, and writes the first
-// block number and identifier into the record (record_layout.h).
+// block number and identifier into the record (SetBlobField, field_codec.h).
 //
 // A record refers to its BLOB by first block number and identifier; a first
 // block carrying another identifier means the BLOB was rewritten or deleted

@@ -18,14 +18,9 @@
 #include <vector>
 
 #include "engine/storage/blob_file.h"
+#include "engine/storage/field_codec.h"
 
 namespace vevura {
-
-//! A BLOB as a record refers to it.
-struct TBlobReference {
-  int32_t FirstBlock = 0;  //!< 0 for an empty BLOB
-  int32_t BlobId = 0;
-};
 
 //! What the check found.
 struct TBlobFileCheck {
@@ -37,7 +32,8 @@ struct TBlobFileCheck {
   bool Sound() const { return Problems.empty(); }
 };
 
-//! Checks file against the BLOBs the records refer to. REQUIRES: file open.
+//! Checks file against the BLOBs the records refer to (GetBlobField of every
+//! live record's BLOB fields). REQUIRES: file open.
 TBlobFileCheck VerifyBlobFile(TBlobFile& file, const std::vector<TBlobReference>& blobs);
 
 }  // namespace vevura
