@@ -371,14 +371,35 @@ TEST_F(IndexFileBehaviourTest, AnotherWriterIsNoticedByTheChangeCounter) {
   writer = OpenIndexFile(false);
   auto reader = OpenIndexFile(false);
   EXPECT_FALSE(reader->IndexHeaderChanged());
+  uint8_t mine = AddIndex(*reader, "MINE", 100, lcNone, /*temporary=*/true);
   Insert(*writer, index, KeyNumber(7));
   writer->WriteDirtyPages(false);
   writer->WriteIndexHeader(false);
   EXPECT_TRUE(reader->IndexHeaderChanged());
   EXPECT_EQ(reader->RootPage(index), 1);
+  // The reader's temporary index never was on disk and outlives the re-read.
+  EXPECT_EQ(reader->GetIndexDescriptor(mine).Name, "MINE");
+  EXPECT_EQ(reader->Header().SecondaryCount, 2);
   EXPECT_EQ(reader->GetChangeCounter(), writer->GetChangeCounter());
   EXPECT_FALSE(reader->IndexHeaderChanged());
   EXPECT_TRUE(TBTree(*reader, index, comparer_, path_).LocateKey(KeyNumber(7).data()));
+}
+
+TEST_F(IndexFileBehaviourTest, WriteRegionCoversEveryReadSlot) {
+  auto file = NewIndexFile(false);
+  FlushAndClose(*file);
+  auto writer = OpenIndexFile(false);
+  auto reader = OpenIndexFile(false);
+  EXPECT_TRUE(reader->LockReadSlot(true, 1));
+  EXPECT_TRUE(reader->LockReadSlot(true, 65535));
+  EXPECT_FALSE(writer->LockWriteRegion(true)) << "readers hold slots";
+  EXPECT_TRUE(reader->LockReadSlot(false, 1));
+  EXPECT_TRUE(reader->LockReadSlot(false, 65535));
+  EXPECT_TRUE(writer->LockWriteRegion(true));
+  EXPECT_FALSE(reader->LockReadSlot(true, 300)) << "a writer holds the region";
+  EXPECT_TRUE(writer->LockWriteRegion(false));
+  EXPECT_TRUE(reader->LockReadSlot(true, 300));
+  EXPECT_TRUE(reader->LockReadSlot(false, 300));
 }
 
 TEST_F(IndexFileBehaviourTest, DescentStartsAgainWhenAReadFindsTheTableChanged) {
