@@ -130,7 +130,13 @@ int32_t TDataDirectory::CreateTableObject(const std::string& name, bool in_memor
     target = created.get();
   }
   target->Configure(TrimText(name), true, in_memory, temporary);
-  target->CreateTableFiles(write_files);
+  try {
+    target->CreateTableFiles(write_files);
+  } catch (...) {
+    // An idle object that failed is of no more use than a new one.
+    if (found != nullptr) FreeTableAt(static_cast<size_t>(IndexOf(found)));
+    throw;
+  }
   if (created != nullptr) tables_.push_back(std::move(created));
   *table = target;
   return 0;

@@ -127,8 +127,8 @@ class TDataSession {
 
   // ----- Local or remote -----
   bool Remote() const { return remote_; }
-  //! Marks the session remote (stRemote) or local; only while no directory
-  //! is open.
+  //! Marks the session remote (stRemote) or local; the components change it
+  //! only while the session is inactive.
   void SetRemote(bool remote) { remote_ = remote; }
   bool ServerSide() const { return server_side_; }
   TRemoteSettings& RemoteSettings() { return remote_settings_; }

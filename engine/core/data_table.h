@@ -135,11 +135,13 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! exclusive table deferred (or discards it for a temporary table when
   //! drop_temporary), releases every lock and closes the files.
   void CloseTable(bool drop_temporary);
-  //! Opens the named files for a new table: UseCount 1, IsOpen, files named
-  //! and flagged, then write_files creates them (data header, index file and
-  //! its definitions, the BLOB file when there are BLOB fields); nothing
-  //! reaches the disk until the table closes. A failure closes the files
-  //! without writing anything and passes on.
+  //! Opens the named files for a new table: UseCount 1, IsOpen, the three
+  //! files named and flagged, then write_files creates them: the data header
+  //! (TDataFile::CreateHeader), the index file and its definitions, and, for
+  //! a table with BLOB fields, the BLOB file after giving it its block size
+  //! and encryption. Nothing reaches the disk until the table closes, which
+  //! writes every header once. A failure closes the files without writing
+  //! anything (files already created stay) and passes on.
   void CreateTableFiles(const TTableFilesWriter& write_files);
   //! Deletes the data file, then the index file and the BLOB file when they
   //! exist (VEVURA_OSEACCES while open in the process; files deleted before

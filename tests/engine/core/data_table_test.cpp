@@ -2,6 +2,7 @@
 // read-only files, deferred and immediate writes, and closing.
 
 #include <filesystem>
+#include <fstream>
 
 #include "core_test_support.h"
 #include "engine/core/lock_protocol.h"
@@ -206,6 +207,63 @@ TEST_F(DataTableTest, TemporaryTableIsDiscardedAtCloseAndLocksGoWithTheFiles) {
   EXPECT_FALSE(others->WriteLock());
   others->WriteUnlock();
   others->UnlockRecord(1);
+}
+
+}  // namespace
+}  // namespace vevura
+
+namespace vevura {
+namespace {
+
+//! Overwrites bytes of a closed file at offset.
+void Patch(const std::string& path, int64_t offset, std::vector<uint8_t> bytes) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(offset);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+class TableVerifyTest : public test::EngineTest {};
+
+TEST_F(TableVerifyTest, FirstCursorFindsDamagedHeaders) {
+  test::CreateTestTable(*directory_, "LANG");
+  // Language id 0x7FFF names no installed language.
+  Patch(PathOf("LANG.DAT"), 103, {0xFF, 0x7F});
+  TDataTable* table = Open("LANG");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(CodeOf([&] { table->VerifyHeaders(); }), VEVURA_CANNOTLOADLDDRV);
+  EXPECT_FALSE(table->ReadLocked()) << "the read lock of the check stayed held";
+  Close(table);
+
+  test::CreateTestTable(*directory_, "SECONDARY");
+  // Five secondary indexes that have no descriptors.
+  Patch(PathOf("SECONDARY.IDX"), 13, {5});
+  table = Open("SECONDARY");
+  EXPECT_EQ(CodeOf([&] { table->VerifyHeaders(); }), VEVURA_HEADERCORRUPT);
+  Close(table);
+
+  test::CreateTestTable(*directory_, "VERSION");
+  Patch(PathOf("VERSION.DAT"), 8, {4});
+  TDataTable* none = nullptr;
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTableObject("VERSION", {}, &none); }), VEVURA_OLDVERSION);
+  EXPECT_TRUE(directory_->Tables().empty());
+  EXPECT_EQ(FileList()->Count(), 0);
+}
+
+TEST_F(TableVerifyTest, FailedCreationLeavesNoTableObject) {
+  TDataTable* table = nullptr;
+  auto failing = [](TDataTable& t) {
+    test::WriteTestTable(t, false);
+    RaiseTableError(VEVURA_WRITEERR, t.TableName());
+  };
+  EXPECT_EQ(CodeOf([&] { directory_->CreateTableObject("BROKEN", false, false, failing, &table); }),
+            VEVURA_WRITEERR);
+  EXPECT_TRUE(directory_->Tables().empty());
+  EXPECT_EQ(FileList()->Count(), 0);
+  test::CreateTestTable(*directory_, "BROKEN");
+  table = Open("BROKEN");
+  table->VerifyHeaders();
+  Close(table);
 }
 
 }  // namespace
