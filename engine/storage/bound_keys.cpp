@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/locale.h"
 
@@ -71,34 +72,52 @@ void ExtremeKey(const TKeyContext& c, uint8_t* key, TSide side) {
 // ---------------------------------------------------------------------------
 // Stepping a prefix
 
-//! The character next to ch in map order, towards side, that compares
-//! differently from it; ch itself when there is none.
-uint8_t NextDifferentChar(const TKeyContext& c, uint8_t ch, TSide side) {
+//! Raises or lowers a plain byte by one; false when it is at its extreme.
+bool StepByte(uint8_t& byte, TSide side) {
+  if (byte == ByteExtreme(side)) return false;
+  byte = static_cast<uint8_t>(side == sdHigh ? byte + 1 : byte - 1);
+  return true;
+}
+
+//! The character nearest to ch in map order, towards side, that sorts
+//! beyond every string beginning with ch: above ch followed by the highest
+//! character, or, followed by the highest character itself, below ch; case
+//! ignored. A character that differs from ch only in case or by an
+//! expansion that begins like ch (German sharp s after s) is not enough,
+//! since the characters after it would decide the order. Nothing when no
+//! character qualifies.
+std::optional<uint8_t> SteppedChar(const TKeyContext& c, uint8_t ch, TSide side) {
   const uint32_t lcid = platform::MakeLcid(c.LanguageId, c.SortId);
   const auto place = std::find(c.CharMap.begin(), c.CharMap.end(), ch) - c.CharMap.begin();
+  const char highest = static_cast<char>(c.CharMap[255]);
   const int step = side == sdHigh ? 1 : -1;
   for (auto k = place + step; k >= 0 && k < 256; k += step) {
-    if (platform::CompareLocaleChar(lcid, c.CharMap[k], ch) != 0) return c.CharMap[k];
+    const char candidate = static_cast<char>(c.CharMap[k]);
+    const char self = static_cast<char>(ch);
+    if (side == sdHigh) {
+      const char above[2] = {self, highest};
+      if (platform::CompareLocaleText(lcid, &candidate, 1, above, 2, true) > 0) return c.CharMap[k];
+    } else {
+      const char below[2] = {candidate, highest};
+      if (platform::CompareLocaleText(lcid, below, 2, &self, 1, true) < 0) return c.CharMap[k];
+    }
   }
-  return ch;
+  return std::nullopt;
 }
 
 //! Stepping of one byte of a key whose string bytes follow the collation.
 class TCollatedStepper {
  public:
   TCollatedStepper(const TKeyContext& c, uint8_t* key, TSide side)
-      : c_(c), key_(key), side_(side), lcid_(platform::MakeLcid(c.LanguageId, c.SortId)) {}
+      : c_(c), key_(key), side_(side) {}
 
-  bool CanStep(size_t p) const {
-    if (!IsStringByte(c_, p)) return key_[p] != ByteExtreme(side_);
-    return platform::CompareLocaleChar(lcid_, key_[p], CharExtreme(c_, side_)) != 0;
-  }
-  void Step(size_t p) {
-    if (IsStringByte(c_, p)) {
-      key_[p] = NextDifferentChar(c_, key_[p], side_);
-    } else {
-      key_[p] = static_cast<uint8_t>(side_ == sdHigh ? key_[p] + 1 : key_[p] - 1);
-    }
+  //! Moves byte p one step towards side; false, with the byte unchanged,
+  //! when it cannot move.
+  bool TryStep(size_t p) {
+    if (!IsStringByte(c_, p)) return StepByte(key_[p], side_);
+    std::optional<uint8_t> stepped = SteppedChar(c_, key_[p], side_);
+    if (stepped) key_[p] = *stepped;
+    return stepped.has_value();
   }
   //! The content a byte takes when the carry passes it.
   void Wrap(size_t p) { key_[p] = ExtremeAt(c_, p, side_ == sdHigh ? sdLow : sdHigh); }
@@ -107,17 +126,13 @@ class TCollatedStepper {
   const TKeyContext& c_;
   uint8_t* key_;
   TSide side_;
-  uint32_t lcid_;
 };
 
 //! Stepping of plain bytes.
 class TByteStepper {
  public:
   TByteStepper(uint8_t* key, TSide side) : key_(key), side_(side) {}
-  bool CanStep(size_t p) const { return key_[p] != ByteExtreme(side_); }
-  void Step(size_t p) {
-    key_[p] = static_cast<uint8_t>(side_ == sdHigh ? key_[p] + 1 : key_[p] - 1);
-  }
+  bool TryStep(size_t p) { return StepByte(key_[p], side_); }
   void Wrap(size_t p) { key_[p] = ByteExtreme(side_ == sdHigh ? sdLow : sdHigh); }
 
  private:
@@ -130,12 +145,11 @@ class TByteStepper {
 template <typename Stepper>
 bool StepWithCarry(Stepper& stepper, size_t n) {
   size_t p = n - 1;
-  while (!stepper.CanStep(p)) {
+  while (!stepper.TryStep(p)) {
     if (p == 0) return false;
     stepper.Wrap(p);
     --p;
   }
-  stepper.Step(p);
   return true;
 }
 

@@ -34,11 +34,13 @@ void HighestKey(const TKeyContext& c, uint8_t* key);
 void LowestKey(const TKeyContext& c, uint8_t* key);
 
 //! Turns the first n bytes into the smallest prefix above every key that
-//! begins with them: the last byte raised (a string character to the next
-//! character of the map that compares differently), carrying to the left
-//! over bytes already at their highest content, which become their lowest.
-//! When nothing up to byte 0 can be raised, the first n bytes become their
-//! highest content. Bytes from n on are left as they are.
+//! begins with them: the last byte raised by one, carrying to the left over
+//! bytes already at their highest content, which become their lowest. In a
+//! table with a language a string character is raised to the nearest
+//! character of the map that sorts above it whatever follows it (not one
+//! that differs only in case), and carries when there is none. When nothing
+//! up to byte 0 can be raised, the first n bytes become their highest
+//! content. Bytes from n on are left as they are.
 void NextKey(const TKeyContext& c, uint8_t* key, size_t n);
 //! The mirror image of NextKey: the largest prefix below every key that
 //! begins with the first n bytes.
