@@ -268,5 +268,25 @@ TEST_F(TableLifecycleTest, FailedFileCreationRemovesWhatItMade) {
   EXPECT_TRUE(OnDisk("U.DAT"));
 }
 
+TEST_F(TableLifecycleTest, TableOpenInAnotherProgramIsNeitherDeletedNorReplaced) {
+  Create("T", CatalogDefinition());
+  std::vector<uint8_t> data = FileBytes(PathOf("T.DAT"));
+  const std::string path = PathOf("T.DAT");
+  platform::testing::HoldingChild other_program(
+      [&] { return platform::Fs().Open(path, platform::OpenOptions{}); });
+  ASSERT_TRUE(other_program.held());
+
+  EXPECT_EQ(CodeRaisedBy([&] { Delete("T"); }), VEVURA_OSEACCES);
+  TTableDefinition replacing = CatalogDefinition();
+  replacing.Overwrite = true;
+  EXPECT_EQ(CodeRaisedBy([&] { Create("T", replacing); }), VEVURA_OSEACCES);
+  EXPECT_EQ(FileBytes(path), data) << "the table in use is untouched";
+  EXPECT_TRUE(OnDisk("T.IDX"));
+
+  other_program.Release();
+  Delete("T");
+  EXPECT_TRUE(FilesOnDisk().empty());
+}
+
 }  // namespace
 }  // namespace vevura::test
