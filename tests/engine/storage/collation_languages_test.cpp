@@ -71,6 +71,14 @@ TEST(Languages, InstalledLanguagesAndTheDriverError) {
   EXPECT_TRUE(LanguageInstalled(1031, 0));
   EXPECT_TRUE(LanguageInstalled(1031, kSortGermanPhoneBook));
   EXPECT_TRUE(LanguageInstalled(1053, 0));
+  // Every listed language has its locale, and the German ones their
+  // phone-book order.
+  for (const auto& language : Languages()) {
+    EXPECT_TRUE(LanguageInstalled(language.LanguageId, kSortDefault)) << language.Name;
+    if (IsGermanLanguage(language.LanguageId)) {
+      EXPECT_TRUE(LanguageInstalled(language.LanguageId, kSortGermanPhoneBook)) << language.Name;
+    }
+  }
   EXPECT_FALSE(LanguageInstalled(0x03FF, 0));
   EXPECT_FALSE(LanguageInstalled(1033, 7));
   EXPECT_EQ(ErrorCodeOf([] { RequireLanguageInstalled(1031, 0, "T"); }), 0);
