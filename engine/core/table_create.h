@@ -3,8 +3,8 @@
 // through the exclusive table object its data directory makes for it.
 //
 // CreateTable runs these steps in order and stops at the first failure:
-//   1. the cursor must be exclusive (VEVURA_NEEDEXCLACCESS) and may not be
-//      read-only (VEVURA_OSEACCES);
+//   1. the cursor must name a table (VEVURA_OSENOENT for an empty name), be
+//      exclusive (VEVURA_NEEDEXCLACCESS) and not read-only (VEVURA_OSEACCES);
 //   2. ValidateTableDefinition checks and completes the definition;
 //   3. a table that exists (TDataDirectory::TableExists) is refused unless
 //      the definition overwrites (VEVURA_TABLEEXISTS);

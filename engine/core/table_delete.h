@@ -3,7 +3,8 @@
 // its BLOB file.
 //
 // DeleteTable runs these steps in order and stops at the first failure:
-//   1. the cursor may not have a table open (VEVURA_TABLEOPEN);
+//   1. the cursor may not have a table open (VEVURA_TABLEOPEN) and must name
+//      one (VEVURA_OSENOENT for an empty name);
 //   2. the data file's header is read through a temporary shared handle
 //      (VEVURA_OSENOENT when the table does not exist); an encrypted table
 //      needs its password in the session, asked for through request while it
