@@ -17,9 +17,6 @@
 namespace vevura::test {
 namespace {
 
-int Sign(int64_t v) {
-  return (v > 0) - (v < 0);
-}
 template <typename T>
 int Order(T a, T b) {
   return (a > b) - (a < b);
@@ -278,26 +275,6 @@ TEST(KeyOrder, SwedishTableMatchesTheCollation) {
 TEST(KeyOrder, GermanPhoneBookTableMatchesTheCollation) {
   ASSERT_TRUE(platform::LocaleInstalled(platform::MakeLcid(1031, 1)));
   CheckKeyOrder({1031, 1, "aeAE\xE4\xC4 z"}, 14, 100, 500);
-}
-
-TEST(KeyOrder, WithoutLanguageKeyOrderIsByteOrder) {
-  // The layout promise: one byte comparison of whole keys gives the order,
-  // descending fields included, so compressed pages and plain comparers agree.
-  TTestTable table(ModelFields());
-  TRecordMaker maker(table, 21, "aAbB");
-  std::mt19937 rng(21);
-  for (int shape = 0; shape < 40; ++shape) {
-    std::vector<uint16_t> fields{static_cast<uint16_t>(2 + rng() % 13), 1};
-    TKeyContext c = table.Context(fields, true, false, false, {rng() % 2 == 0, false});
-    for (int p = 0; p < 100; ++p) {
-      std::vector<TValue> va;
-      std::vector<TValue> vb;
-      auto a = BuildKey(c, maker.Make(static_cast<int32_t>(rng() % 50), &va));
-      auto b = BuildKey(c, maker.Make(static_cast<int32_t>(rng() % 50), &vb));
-      ASSERT_EQ(CompareKeys(c, a.data(), b.data(), c.KeyLength),
-                Sign(std::memcmp(a.data(), b.data(), c.KeyLength)));
-    }
-  }
 }
 
 }  // namespace
