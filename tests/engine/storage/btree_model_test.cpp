@@ -2,7 +2,7 @@
 // and searches in batches, and after every batch the structural check and a
 // comparison of the whole index, its ordinals and its ranges with the model.
 //
-// Scale: VEVURA_BTREE_OPS operations per configuration (default 20000).
+// Scale: VEVURA_BTREE_OPS operations per configuration (default 100000).
 
 #include <gtest/gtest.h>
 
@@ -226,7 +226,7 @@ void BTreeModelTest::Delete(std::mt19937& rng) {
 
 TEST_P(BTreeModelTest, AgreesWithOrderedMapThroughGrowthAndShrinking) {
   const TModelConfig& c = GetParam();
-  const long operations = EnvNumber("VEVURA_BTREE_OPS", 20000);
+  const long operations = EnvNumber("VEVURA_BTREE_OPS", 100000);
   const int batch = 400;
   TKeyMaker keys(0x5eed + c.Compression * 7 + c.KeyLength, c.KeyLength, c.Unique);
   std::mt19937 rng(1234 + c.Compression);
