@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/core/engine_error.h"
+#include "engine/storage/read_window.h"
 #include "engine/storage/scramble.h"
 #include "platform/os_error.h"
 
@@ -211,35 +212,10 @@ std::unique_ptr<TBlock> TBlobFile::TakeBuffer(int32_t n) {
   return block;
 }
 
-namespace {
-
-//! Marks the blocks of a read in progress, which a flush must not write, and
-//! clears the mark on every way out.
-class TReadWindow {
- public:
-  TReadWindow(int32_t& first, int32_t& last, int32_t n, int32_t count)
-      : first_(first), last_(last) {
-    first_ = n;
-    last_ = n + count - 1;
-  }
-  ~TReadWindow() {
-    first_ = 0;
-    last_ = -1;
-  }
-  TReadWindow(const TReadWindow&) = delete;
-  TReadWindow& operator=(const TReadWindow&) = delete;
-
- private:
-  int32_t& first_;
-  int32_t& last_;
-};
-
-}  // namespace
-
 void TBlobFile::ReadRun(int32_t n, int32_t count) {
   size_t bytes = static_cast<size_t>(count) * block_size_;
   GrowTo(read_buffer_, bytes);
-  TReadWindow window(window_first_, window_last_, n, count);
+  TReadWindow window(window_first_, window_last_, n, n + count - 1);
   // Read-ahead is a guess: blocks near the end may exist only in memory
   // (appended and not yet written), so only block n itself must be read.
   int64_t got =

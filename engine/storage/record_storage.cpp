@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/core/engine_error.h"
+#include "engine/storage/read_window.h"
 #include "engine/storage/record_layout.h"
 
 namespace vevura {
@@ -15,26 +16,6 @@ uint8_t* RoomFor(std::vector<uint8_t>& buffer, size_t size) {
   }
   return buffer.data();
 }
-
-//! Clears the read window when the read ends, also on failure.
-class TReadWindow {
- public:
-  TReadWindow(int32_t& first, int32_t& last, int32_t from, int32_t to)
-      : first_(first), last_(last) {
-    first_ = from;
-    last_ = to;
-  }
-  ~TReadWindow() {
-    first_ = 0;
-    last_ = -1;
-  }
-  TReadWindow(const TReadWindow&) = delete;
-  TReadWindow& operator=(const TReadWindow&) = delete;
-
- private:
-  int32_t& first_;
-  int32_t& last_;
-};
 
 }  // namespace
 
