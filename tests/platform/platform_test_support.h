@@ -52,23 +52,26 @@ inline int RunInChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-//! A child process that opens a file with setup and keeps it open (with
-//! whatever locks setup placed) until the object is destroyed.
-class HoldingChild {
+//! A child process that runs setup and then holds whatever setup left open
+//! (files, locks, objects kept alive by setup's captures) until the object is
+//! destroyed or released.
+class HoldingProcess {
  public:
-  explicit HoldingChild(const std::function<std::unique_ptr<OsFile>()>& setup) {
+  explicit HoldingProcess(const std::function<bool()>& setup) {
     int ready[2], release[2];
     if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::close(ready[0]);
       ::close(release[1]);
-      std::unique_ptr<OsFile> file = setup();
-      char ok = file ? 1 : 0;
+      char ok = 0;
+      try {
+        ok = setup() ? 1 : 0;
+      } catch (...) {
+      }
       (void)!::write(ready[1], &ok, 1);
       char go;
       (void)!::read(release[0], &go, 1);  // returns at the parent's write or close
-      file.reset();
       ::_exit(0);
     }
     ::close(ready[1]);
@@ -78,12 +81,14 @@ class HoldingChild {
     held_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 1;
     ::close(ready[0]);
   }
-  ~HoldingChild() { Release(); }
+  ~HoldingProcess() { Release(); }
+  HoldingProcess(const HoldingProcess&) = delete;
+  HoldingProcess& operator=(const HoldingProcess&) = delete;
 
-  //! True when the child opened the file and holds it now.
+  //! True when setup succeeded in the child and the child holds it now.
   bool held() const { return held_; }
 
-  //! Lets the child close its file and exit, and waits for it.
+  //! Lets the child exit (closing what it holds) and waits for it.
   void Release() {
     if (release_ >= 0) ::close(release_);
     release_ = -1;
@@ -95,6 +100,18 @@ class HoldingChild {
   pid_t pid_ = -1;
   int release_ = -1;
   bool held_ = false;
+};
+
+//! A child process that opens a file with setup and keeps it open (with
+//! whatever locks setup placed) until the object is destroyed.
+class HoldingChild : public HoldingProcess {
+ public:
+  explicit HoldingChild(const std::function<std::unique_ptr<OsFile>()>& setup)
+      : HoldingProcess([&setup] {
+          static std::unique_ptr<OsFile> file;  // the child's; it lives until _exit
+          file = setup();
+          return file != nullptr;
+        }) {}
 };
 
 }  // namespace vevura::platform::testing

@@ -101,49 +101,13 @@ inline int RunInChildProcess(const std::function<int()>& body) {
 
 //! A child process that runs setup with its own file list and keeps whatever
 //! it opened (handlers kept alive by setup's captures) until destroyed.
-class FileHoldingChild {
+class FileHoldingChild : public platform::testing::HoldingProcess {
  public:
-  explicit FileHoldingChild(const std::function<bool()>& setup) {
-    int ready[2], release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      StartOwnFileList();
-      char ok = 0;
-      try {
-        ok = setup() ? 1 : 0;
-      } catch (...) {
-      }
-      (void)!::write(ready[1], &ok, 1);
-      char go;
-      (void)!::read(release[0], &go, 1);  // returns when the parent closes its end
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    held_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 1;
-    ::close(ready[0]);
-  }
-  ~FileHoldingChild() { Release(); }
-
-  //! True when setup succeeded in the child.
-  bool held() const { return held_; }
-  //! Lets the child exit (closing what it holds) and waits for it.
-  void Release() {
-    if (release_ >= 0) ::close(release_);
-    release_ = -1;
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool held_ = false;
+  explicit FileHoldingChild(const std::function<bool()>& setup)
+      : HoldingProcess([&setup] {
+          StartOwnFileList();
+          return setup();
+        }) {}
 };
 
 }  // namespace vevura::test
