@@ -1,0 +1,459 @@
+#pragma once
+// TDataCursor: one client's view of one table. It opens the table object
+// through its data directory, stands on a position in the order of one index
+// (or in record-number order), moves, reads the current record, finds
+// records by key, keeps a range of keys, gives and takes bookmarks, and
+// changes the table one record at a time.
+//
+// Positions: before the first record (AtBeginning), on a record, after the
+// last record (AtEnd), or both flags for no records. In index order the
+// position is a leaf entry of the active index; in record-number order
+// (index 255, or index 0 of a table without a primary index) it is a record
+// number, and the cursor walks a bitmap of the active records.
+//
+// Bookmarks: in index order the full key of the entry (which names one
+// record, since a key of a non-unique index ends with the row id); in
+// record-number order the 4-byte record number.
+//
+// Reading: every reading or moving operation runs inside the read bracket:
+// CheckCursorChanges first, CursorReadUnlock at the end, whatever happens.
+// Pages, records and BLOB blocks found in the table's caches are used as
+// they are; one that must be read from disk is read under the table's read
+// lock (taken on the first such read of an operation). When taking that lock
+// shows another user's change, the operation starts again from the position
+// it began on, after the cursor was refreshed: the cursor goes back to the
+// record it stood on, or to its nearest neighbour in index order when that
+// record is gone.
+//
+// Editing: every change runs under the table's write lock and the record
+// lock of the record concerned; every unique index is checked before the
+// first change, and the change (records, every index including the record
+// slot index and the word index, BLOBs) is written out before the locks are
+// released on a shared table, or marked for a later write on a table the
+// cursor opened exclusively. A change that fails after it began altering the
+// table's buffers discards the buffers and re-reads the headers, so the
+// table stays as it was on disk.
+//
+// Row ids: an insert gives the table's last auto-increment value plus 1
+// (1 after 2147483647), skipping values another record slot still carries,
+// so row ids stay unique among all slots.
+//
+// Ownership: the cursor borrows its data directory (which must outlive it)
+// and its table object (owned by the directory while open); it owns its
+// record copies, key buffers, record bitmap and BLOB buffers. Destroying an
+// open cursor closes it.
+//
+// Thread-safety: a cursor is used by its session's thread only.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/core/cursor_locks.h"
+#include "engine/core/data_session.h"
+#include "engine/core/table_target.h"
+#include "engine/expr/records_bitmap.h"
+#include "engine/storage/blob_buffer.h"
+#include "engine/storage/btree.h"
+#include "engine/storage/btree_path.h"
+#include "engine/storage/field_codec.h"
+#include "engine/storage/key_compare.h"
+#include "engine/storage/key_context.h"
+#include "engine/storage/record_storage.h"
+#include "engine/storage/word_keys.h"
+
+namespace vevura {
+
+class TDataDirectory;
+
+//! Results of positioning reads.
+inline constexpr int kCursorOnRecord = 0;
+//! Most BLOB buffers a cursor keeps open at once.
+inline constexpr int kMaxOpenBlobs = 128;
+//! Bytes of a record-number bookmark.
+inline constexpr size_t kRecordBookmarkSize = 4;
+
+using TBookmark = std::vector<uint8_t>;
+
+class TDataCursor final : public TCursorTableLocks,
+                          public TPageReadClient,
+                          public TRecordClient,
+                          public TBlobClient {
+ public:
+  //! A closed cursor of directory.
+  explicit TDataCursor(TDataDirectory& directory);
+  //! Closes the cursor when open (errors are swallowed).
+  ~TDataCursor() override;
+
+  // ----- Table properties (VEVURA_TABLEOPEN while open) -----
+  void SetTableName(const std::string& name);
+  void SetExclusive(bool exclusive);
+  void SetReadOnly(bool read_only);
+  void SetInMemory(bool in_memory);
+  //! Open in record-number order instead of the primary index.
+  void SetRecordNumberOrder(bool record_number_order);
+  const std::string& TableName() const { return target_.TableName; }
+  bool Exclusive() const { return target_.Exclusive; }
+  bool ReadOnly() const { return target_.ReadOnly; }
+  bool InMemory() const { return target_.InMemory; }
+  //! The table as table-level operations (creation, deletion) see it.
+  TTableTarget Target() const;
+  TDataDirectory& Directory() const { return directory_; }
+
+  // ----- Opening and closing -----
+  //! Opens the table and stands before its first record (see above). Any
+  //! failure closes the cursor again before it propagates.
+  void OpenCursor();
+  //! Frees the BLOB buffers and closes the table object (a temporary table
+  //! is discarded with drop_temporary). Nothing when closed.
+  void CloseCursor(bool drop_temporary);
+  bool IsOpen() const { return open_; }
+
+  // ----- Positions and reading (the read bracket) -----
+  //! Before the first record, with the current record read.
+  void First();
+  //! After the last record, with the current record read.
+  void Last();
+  //! One step forward (from the beginning: to the first record) and the
+  //! record into buffer (may be empty); kCursorOnRecord or VEVURA_EOF (the
+  //! cursor stays after the last record), VEVURA_NOCURRREC without records.
+  //! A result other than kCursorOnRecord clears the buffer.
+  int Next(TRecordImage buffer);
+  //! The mirror image of Next; VEVURA_BOF at the beginning.
+  int Prior(TRecordImage buffer);
+  //! The current record into buffer. Without lock_it: kCursorOnRecord,
+  //! VEVURA_BOF, VEVURA_EOF or VEVURA_NOCURRREC (buffer cleared). With
+  //! lock_it (the start of an edit): the record lock under lpPessimistic,
+  //! and the stored record must equal buffer (VEVURA_KEYORRECDELETED).
+  int GetCurrentRecord(TRecordImage buffer, bool lock_it);
+  //! 1-based place of the current record within the range (index order) or
+  //! among the active records (record-number order); 0 when on none.
+  int64_t GetRecNo();
+  //! Stands on the n-th record of the current order and range; true when
+  //! GetRecNo is then n.
+  bool SetRecNo(int64_t n);
+  //! Records in the range (index order) or active records.
+  int64_t GetRecordCount();
+  //! Searches the active index (false in record-number order). key_or_record
+  //! is a raw key (key_is_raw) or a record image whose key is built. With
+  //! field_count between 1 and the index's field count - 1, on a non-unique
+  //! index, or with field_count 0 and a partial_length (characters of the
+  //! next string field, 0: none), the first entry whose prefix matches is
+  //! found; otherwise the full key (nearest: the first entry not below it).
+  //! Past the last entry the cursor stands on the last one. The record is
+  //! copied into buffer when one is given.
+  bool FindKey(std::span<const uint8_t> key_or_record, bool key_is_raw, int field_count,
+               int partial_length, bool nearest, TRecordImage buffer);
+  //! Restricts the cursor to the keys between low and high (both included;
+  //! an empty span gives an all-zero key); partial keys cover every key
+  //! they begin. Nothing in record-number order.
+  void SetRange(bool key_is_raw, std::span<const uint8_t> low, int low_field_count,
+                std::span<const uint8_t> high, int high_field_count);
+  void CancelRange();
+  bool RangeActive() const { return range_active_; }
+  //! Makes the named index active (the primary index's name is empty;
+  //! compared without regard to case), staying on the same record.
+  //! VEVURA_INVALIDINDEXNAME when there is no such index.
+  void SwitchToIndex(const std::string& index_name);
+  TBookmark GetBookmark() const;
+  //! Stands on the bookmarked record (nearest: on its neighbour when gone);
+  //! true with nearest, else whether the bookmark was found exactly.
+  bool GotoBookmark(const TBookmark& bookmark, bool nearest);
+  //! -1, 0 or 1 in the order of the active index (record numbers in
+  //! record-number order).
+  int CompareBookmarks(const TBookmark& a, const TBookmark& b) const;
+  //! Re-reads the headers under the read lock and stands again on the same
+  //! record (or its nearest neighbour).
+  void Refresh();
+  //! A new open cursor on the same table object, index, range and record.
+  std::unique_ptr<TDataCursor> CloneCursor();
+
+  // ----- Editing -----
+  //! A new record in buffer: zeros, then every field's default value.
+  void InitRecord(TRecordImage buffer);
+  //! Posts buffer as a new record (the buffer receives its row id); with
+  //! position_on_record the cursor stands on it afterwards.
+  void InsertRecord(TRecordImage buffer, bool position_on_record);
+  //! Posts buffer over the current record.
+  void ModifyRecord(TRecordImage buffer, bool unlock_after, bool position_on_record);
+  //! Deletes the current record; buffer is the image the caller last read.
+  //! With reposition the cursor moves to the record that followed it.
+  void DeleteRecord(std::span<const uint8_t> buffer, bool reposition);
+  //! Ends an edit without posting: releases its record lock (lpPessimistic)
+  //! or clears the edit-changed mark (lpOptimistic).
+  void CancelEdit();
+
+  // ----- BLOB fields (result codes, 0 on success) -----
+  //! Opens the field's BLOB in a buffer of the cursor (or counts one more
+  //! open of the buffer it already has) and gives its length.
+  int OpenBlob(uint16_t field_number, TRecordImage buffer, TBlobOpenMode mode, int32_t* length);
+  //! Copies count bytes from position; VEVURA_ENDOFBLOB when fewer remain.
+  int ReadBlob(uint16_t field_number, TRecordImage buffer, int32_t position, int32_t count,
+               uint8_t* out, int32_t* read);
+  int WriteBlob(uint16_t field_number, TRecordImage buffer, int32_t position, int32_t count,
+                const uint8_t* data);
+  int TruncateBlob(uint16_t field_number, TRecordImage buffer, int32_t length);
+  int GetBlobSize(uint16_t field_number, TRecordImage buffer, int32_t* length);
+  int CloseBlob(uint16_t field_number, TRecordImage buffer);
+  //! BLOB buffers the cursor holds.
+  size_t OpenBlobCount() const { return blobs_.size(); }
+
+  // ----- State -----
+  TDataSession& Session() const;
+  //! Record size of the table; 0 when closed.
+  uint16_t RecordSize() const { return record_size_; }
+  //! The table's fields (field i + 1 at i).
+  const std::vector<TFieldDescriptor>& Fields() const;
+  //! Active index number: 0 to 30, or kNoIndex in record-number order.
+  uint8_t ActiveIndex() const { return active_index_; }
+  const std::string& ActiveIndexName() const { return active_index_name_; }
+  //! Records are visited in record-number order: index 255, or index 0 of
+  //! a table without a primary index.
+  bool RecordNumberOrder() const { return record_number_order_; }
+  bool AtBeginning() const { return bof_; }
+  bool AtEnd() const { return eof_; }
+  //! Record number of the current record, 0 when on none.
+  int32_t RecordNumber() const { return record_number_; }
+  //! The cursor's copy of the stored current record.
+  std::span<const uint8_t> CurrentRecord() const { return current_; }
+  //! The edit-changed mark of lpOptimistic.
+  bool EditChanged() const { return edit_changed_; }
+
+  // ----- Callbacks of the storage layer -----
+  bool BeforePageRead() override;
+  bool BeforeRecordRead() override;
+  bool BeforeBlockRead() override;
+  int32_t ReadAheadRun(int32_t number, TRecordDirection direction, int32_t limit) override;
+
+ protected:
+  // TCursorTableLocks
+  int32_t CurrentRecordNumber() const override { return record_number_; }
+  void RememberPosition() override;
+  void RefreshAndReposition() override;
+
+ private:
+  //! The order and comparison of one index of the table.
+  struct TIndexKeys {
+    explicit TIndexKeys(TKeyContext context) : Context(std::move(context)), Comparer(Context) {}
+    TIndexKeys(const TIndexKeys&) = delete;
+    TIndexKeys& operator=(const TIndexKeys&) = delete;
+    TKeyContext Context;
+    TIndexKeyComparer Comparer;
+  };
+  //! Thrown inside an operation when a disk read found another user's
+  //! change: the operation starts again.
+  struct TRestart {};
+
+  // ----- Opening (data_cursor.cpp) -----
+  void RequireClosed() const;
+  void RequireOpen() const;
+  //! Steps 2 to 7 of OpenCursor once the table object is held.
+  void SetUpOpenTable();
+  void CheckPassword();
+  //! Builds the key contexts of every index the table has.
+  void LoadIndexKeys();
+  void ReleaseBuffers();
+  [[noreturn]] void Raise(uint16_t code) const;
+  [[noreturn]] void RaiseNamed(uint16_t code, const std::string& name) const;
+
+  // ----- The read bracket (data_cursor.cpp) -----
+  //! Runs op inside the read bracket, starting it again after a restart.
+  template <typename Op>
+  auto ReadBracket(Op op) -> decltype(op());
+  //! The same, beginning with CursorReadLock instead of CheckCursorChanges.
+  template <typename Op>
+  auto LockedReadBracket(Op op) -> decltype(op());
+  //! Runs op; after a restart goes back to the position op began on and
+  //! runs it again.
+  template <typename Op>
+  auto RunRestartable(Op op) -> decltype(op());
+  //! Begins an operation: the cursor becomes the table's page client.
+  void BeginBracket();
+  //! Ends an operation: releases the read lock, stops being the page client.
+  void EndBracket();
+  //! A companion of an exclusive table refreshes when the counters moved.
+  void CheckCompanionChanges();
+  //! Takes the read lock before a disk read unless held or not needed;
+  //! false (restart pending) when it found a change.
+  bool BeforeDiskRead();
+  //! Throws TRestart when a disk read asked for a restart.
+  void CheckRestart();
+
+  // ----- Keys and trees (data_cursor.cpp) -----
+  TIndexKeys& Keys(uint8_t index);
+  const TIndexKeys& Keys(uint8_t index) const;
+  //! The B-tree of index, on the cursor's position path.
+  TBTree Tree(uint8_t index);
+  //! The B-tree of index, on the edit path (leaves the position alone).
+  TBTree EditTree(uint8_t index);
+  //! The indexes a change maintains, in slot order: 0 when the table has a
+  //! primary index, then 1 to the secondary count.
+  std::vector<uint8_t> KeyedIndexes() const;
+  //! Key length of the active index (the bookmark length in index order).
+  uint16_t KeyLength() const;
+  //! The record storage of the table.
+  TRecordStorage& Records();
+  //! Record number n, pinned; restarts the operation after a change.
+  TRecordRef FetchRecord(int32_t n, TRecordDirection direction);
+
+  // ----- Navigation (cursor_navigation.cpp) -----
+  void ClearPosition();
+  void SetBeginning();
+  void SetEnd();
+  void SetEmpty();
+  //! Index order: the first or last entry within the range; false when none.
+  bool EdgeEntry(bool last, TIndexPosition* pos);
+  //! pos lies within the range.
+  bool InRange(const TIndexPosition& pos) const;
+  //! Takes pos as the position and its record as current.
+  void StandOn(const TIndexPosition& pos);
+  //! Takes record number n as the position (record-number order).
+  void StandOnRecord(int32_t n);
+  //! One step; false at the end (position unchanged).
+  bool Step(bool forward);
+  //! Copies the current record from the table into current_ (zero when on
+  //! none); VEVURA_FILECORRUPT for a buffer of another record.
+  void ReadCurrentRecord();
+  //! The position code: kCursorOnRecord, VEVURA_BOF, VEVURA_EOF, VEVURA_NOCURRREC.
+  int PositionCode() const;
+  //! Copies the current record into buffer, or clears it for a code other
+  //! than kCursorOnRecord; returns the code.
+  int Deliver(TRecordImage buffer) const;
+  //! Builds the bitmap of active records (record-number order).
+  void BuildActiveRecords();
+  //! The sequence numbers of the range's first and last entries (0: none).
+  void ComputeRangeBounds();
+  //! 1-based sequence number of the current entry in the active index.
+  int64_t SequenceNumber();
+
+  // ----- Searching (cursor_search.cpp) -----
+  //! The search key of a raw key or a record into key; returns the number
+  //! of bytes that must match (the key length for a full key).
+  size_t BuildSearchKey(std::span<const uint8_t> key_or_record, bool key_is_raw, int field_count,
+                        int partial_length, bool high, uint8_t* key) const;
+  //! Stands on the first entry not below key over n bytes, within the range;
+  //! past the last one on the last one. False when the index (or range) is
+  //! empty.
+  bool SeekKey(const uint8_t* key, size_t n);
+  //! Stands on the entry of the record image in the active index (built
+  //! key), or its nearest neighbour; record-number order: on record n.
+  void PositionOnRecord(std::span<const uint8_t> record, int32_t n);
+  bool GotoBookmarkInside(const TBookmark& bookmark, bool nearest);
+  //! Drops the position's pages, rebuilds the record bitmap and goes back
+  //! to the remembered bookmark.
+  void Reposition();
+
+  // ----- Editing (cursor_edit.cpp) -----
+  //! GetCurrentRecord with lock_it: the start of an edit.
+  int BeginEdit(TRecordImage buffer);
+  void RequireWritable() const;
+  void RequireBuffer(std::span<const uint8_t> buffer) const;
+  //! Required, minimum and maximum of every field that has them.
+  void ValidateRecord(std::span<const uint8_t> record) const;
+  //! VEVURA_KEYVIOL when a unique index other than the record's own entry
+  //! holds the key of the record (only indexes whose key changed count).
+  void CheckUniqueKeys(std::span<const uint8_t> record, std::span<const uint8_t> old_record);
+  //! The next row id nobody's slot carries.
+  int32_t NextFreeRowId();
+  //! Word index maintenance for one record (adding or removing its words).
+  void AddWords(std::span<const uint8_t> record, int32_t record_number);
+  void RemoveWords(std::span<const uint8_t> record, int32_t record_number);
+  //! Undoes a failed change: discards the table's buffers and re-reads the
+  //! headers.
+  void DiscardFailedChange();
+
+  // ----- BLOBs (cursor_blob.cpp) -----
+  //! The cursor's buffer that the field of record refers to, or nullptr.
+  TBlobBuffer* BlobOf(const TFieldDescriptor& field, std::span<const uint8_t> record) const;
+  //! Writes every changed BLOB buffer of the record into the BLOB file and
+  //! its reference into record; true when something was written.
+  bool SaveBlobs(TRecordImage record, int32_t record_number);
+  //! Frees the stored BLOBs of record; true when something was freed.
+  bool DeleteBlobs(std::span<const uint8_t> record);
+  void FreeAllBlobs();
+
+  TDataDirectory& directory_;  //!< owns the table object
+  TTableTarget target_;        //!< name and flags
+  bool record_number_order_requested_ = false;
+  bool open_ = false;
+  bool companion_ = false;  //!< a clone: shares an exclusive table object
+  TDataTable* table_ = nullptr;
+  uint16_t record_size_ = 0;
+  bool has_defaults_ = false;  //!< some field has a default value
+  bool has_checks_ = false;    //!< some field has required, minimum or maximum
+
+  std::array<std::unique_ptr<TIndexKeys>, kIndexCount> keys_;  //!< per index, when defined
+  std::unique_ptr<TTextIndexRules> text_rules_;                //!< the word index's rules
+  TBTreePath path_;                                            //!< the position's descent
+  TBTreePath edit_path_;                                       //!< descents of changes
+
+  uint8_t active_index_ = 0;          //!< 0 to 30, or kNoIndex
+  bool record_number_order_ = false;  //!< see RecordNumberOrder
+  std::string active_index_name_;     //!< "" for the primary index
+  TIndexPosition pos_;                //!< the entry stood on (index order)
+  bool bof_ = false;
+  bool eof_ = false;
+  int32_t record_number_ = 0;               //!< the current record, 0 for none
+  std::vector<uint8_t> current_;            //!< stored image of the current record
+  std::unique_ptr<TRecordsBitmap> active_;  //!< active records (record-number order)
+  bool range_active_ = false;
+  std::vector<uint8_t> range_low_;   //!< kMaxKeyLength bytes
+  std::vector<uint8_t> range_high_;  //!< kMaxKeyLength bytes
+  int64_t range_first_ = 0;          //!< sequence number of the first entry
+  int64_t range_last_ = 0;           //!< sequence number of the last entry
+
+  TBookmark remembered_;  //!< where a refresh comes back to
+  bool remembered_bof_ = false;
+  bool remembered_eof_ = false;
+  bool restart_pending_ = false;  //!< a disk read found another user's change
+  int bracket_depth_ = 0;         //!< nesting of read brackets
+
+  bool edit_changed_ = false;                        //!< lpOptimistic mark
+  std::vector<std::unique_ptr<TBlobBuffer>> blobs_;  //!< open BLOB buffers
+};
+
+template <typename Op>
+auto TDataCursor::ReadBracket(Op op) -> decltype(op()) {
+  RequireOpen();
+  BeginBracket();
+  struct TEnd {
+    TDataCursor& cursor;
+    ~TEnd() { cursor.EndBracket(); }
+  } end{*this};
+  CheckCursorChanges();
+  CheckCompanionChanges();
+  return RunRestartable(op);
+}
+
+template <typename Op>
+auto TDataCursor::LockedReadBracket(Op op) -> decltype(op()) {
+  RequireOpen();
+  BeginBracket();
+  struct TEnd {
+    TDataCursor& cursor;
+    ~TEnd() { cursor.EndBracket(); }
+  } end{*this};
+  CursorReadLock();
+  CheckCompanionChanges();
+  return RunRestartable(op);
+}
+
+template <typename Op>
+auto TDataCursor::RunRestartable(Op op) -> decltype(op()) {
+  RememberPosition();
+  for (;;) {
+    try {
+      return op();
+    } catch (const TRestart&) {
+      // The read lock is held now, so the second run cannot meet a change.
+      restart_pending_ = false;
+      TakeSnapshot();
+      Reposition();
+    }
+  }
+}
+
+}  // namespace vevura
