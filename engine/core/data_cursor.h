@@ -63,6 +63,7 @@
 #include "engine/storage/key_compare.h"
 #include "engine/storage/key_context.h"
 #include "engine/storage/record_storage.h"
+#include "engine/storage/scramble.h"
 #include "engine/storage/word_keys.h"
 
 namespace vevura {
@@ -99,6 +100,8 @@ class TDataCursor final : public TCursorTableLocks,
   bool Exclusive() const { return target_.Exclusive; }
   bool ReadOnly() const { return target_.ReadOnly; }
   bool InMemory() const { return target_.InMemory; }
+  //! Asked when the table is encrypted and the session lacks its password.
+  void SetPasswordRequest(TPasswordRequest request) { password_request_ = std::move(request); }
   //! The table as table-level operations (creation, deletion) see it.
   TTableTarget Target() const;
   TDataDirectory& Directory() const { return directory_; }
@@ -300,6 +303,17 @@ class TDataCursor final : public TCursorTableLocks,
   TRecordRef FetchRecord(int32_t n, TRecordDirection direction);
 
   // ----- Navigation (cursor_navigation.cpp) -----
+  //! Makes index (or kNoIndex) the active order, on no position.
+  void SelectIndex(uint8_t index);
+  //! Compares two keys of the active index over its key length.
+  int CompareActive(const uint8_t* a, const uint8_t* b) const;
+  //! Record-number order: the first or last active record, 0 when none.
+  int32_t EdgeRecord(bool last) const;
+  //! Stands on the first or last record of the order and range; false
+  //! (position unchanged) when there is none.
+  bool GoToEdge(bool last);
+  //! VEVURA_RECTOOBIG for a caller's buffer (when given) shorter than a record.
+  void RequireCallerBuffer(std::span<const uint8_t> buffer) const;
   void ClearPosition();
   void SetBeginning();
   void SetEnd();
@@ -342,6 +356,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! key), or its nearest neighbour; record-number order: on record n.
   void PositionOnRecord(std::span<const uint8_t> record, int32_t n);
   bool GotoBookmarkInside(const TBookmark& bookmark, bool nearest);
+  //! Stands on the bookmarked record or its neighbour; with no bookmark, at
+  //! the beginning (bof) or the end (eof) of the order.
+  void Relocate(const TBookmark& bookmark, bool bof, bool eof);
   //! Drops the position's pages, rebuilds the record bitmap and goes back
   //! to the remembered bookmark.
   void Reposition();
@@ -375,8 +392,9 @@ class TDataCursor final : public TCursorTableLocks,
   bool DeleteBlobs(std::span<const uint8_t> record);
   void FreeAllBlobs();
 
-  TDataDirectory& directory_;  //!< owns the table object
-  TTableTarget target_;        //!< name and flags
+  TDataDirectory& directory_;          //!< owns the table object
+  TTableTarget target_;                //!< name and flags
+  TPasswordRequest password_request_;  //!< asks for a missing password
   bool record_number_order_requested_ = false;
   bool open_ = false;
   bool companion_ = false;  //!< a clone: shares an exclusive table object
@@ -396,6 +414,7 @@ class TDataCursor final : public TCursorTableLocks,
   TIndexPosition pos_;                //!< the entry stood on (index order)
   bool bof_ = false;
   bool eof_ = false;
+  TRecordDirection direction_ = rdForward;  //!< of the last move, for read-ahead
   int32_t record_number_ = 0;               //!< the current record, 0 for none
   std::vector<uint8_t> current_;            //!< stored image of the current record
   std::unique_ptr<TRecordsBitmap> active_;  //!< active records (record-number order)

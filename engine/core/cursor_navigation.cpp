@@ -1,0 +1,351 @@
+// Moving through the records: the ends, steps in index order and in
+// record-number order, the current record, and the counts and places of
+// records.
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_table.h"
+#include "engine/core/engine_error.h"
+
+namespace vevura {
+
+// ----- Positions -----
+
+void TDataCursor::SelectIndex(uint8_t index) {
+  active_index_ = index;
+  record_number_order_ = index == kNoIndex || (index == 0 && keys_[0] == nullptr);
+  active_index_name_.clear();
+  if (index >= 1 && index <= kMaxSecondaryIndexes) {
+    active_index_name_ = table_->IndexFile().GetIndexDescriptor(index).Name;
+  }
+  pos_.Clear();
+  path_.Clear();
+  if (record_number_order_) {
+    BuildActiveRecords();
+  } else {
+    active_.reset();
+  }
+}
+
+void TDataCursor::ClearPosition() {
+  pos_.Clear();
+  record_number_ = 0;
+}
+
+void TDataCursor::SetBeginning() {
+  ClearPosition();
+  bof_ = true;
+  eof_ = false;
+}
+
+void TDataCursor::SetEnd() {
+  ClearPosition();
+  bof_ = false;
+  eof_ = true;
+}
+
+void TDataCursor::SetEmpty() {
+  ClearPosition();
+  bof_ = true;
+  eof_ = true;
+}
+
+int TDataCursor::CompareActive(const uint8_t* a, const uint8_t* b) const {
+  return Keys(active_index_).Comparer.CompareKeys(a, b, KeyLength());
+}
+
+bool TDataCursor::InRange(const TIndexPosition& pos) const {
+  if (!range_active_) return true;
+  return CompareActive(pos.Key.data(), range_low_.data()) >= 0 &&
+         CompareActive(pos.Key.data(), range_high_.data()) <= 0;
+}
+
+bool TDataCursor::EdgeEntry(bool last, TIndexPosition* pos) {
+  TBTree tree = Tree(active_index_);
+  bool found;
+  if (!range_active_) {
+    found = last ? tree.Last(pos) : tree.First(pos);
+  } else if (last) {
+    found = tree.SeekNotAbove(range_high_.data(), KeyLength(), pos);
+  } else {
+    found = tree.SeekNotBelow(range_low_.data(), KeyLength(), pos);
+  }
+  CheckRestart();
+  return found && InRange(*pos);
+}
+
+int32_t TDataCursor::EdgeRecord(bool last) const {
+  int32_t position = last ? active_->Size() + 1 : 0;
+  int32_t passed = 0;
+  bool found =
+      last ? active_->FindPrior(position, 1, passed) : active_->FindNext(position, 1, passed);
+  return found ? position : 0;
+}
+
+bool TDataCursor::GoToEdge(bool last) {
+  if (record_number_order_) {
+    int32_t n = EdgeRecord(last);
+    if (n == 0) return false;
+    StandOnRecord(n);
+    return true;
+  }
+  TIndexPosition pos;
+  if (!EdgeEntry(last, &pos)) return false;
+  StandOn(pos);
+  return true;
+}
+
+void TDataCursor::StandOn(const TIndexPosition& pos) {
+  pos_ = pos;
+  record_number_ = static_cast<int32_t>(pos.Reference);
+  bof_ = false;
+  eof_ = false;
+}
+
+void TDataCursor::StandOnRecord(int32_t n) {
+  pos_.Clear();
+  record_number_ = n;
+  bof_ = false;
+  eof_ = false;
+}
+
+bool TDataCursor::Step(bool forward) {
+  direction_ = forward ? rdForward : rdBackward;
+  if (record_number_order_) {
+    int32_t position = record_number_;
+    int32_t passed = 0;
+    bool found =
+        forward ? active_->FindNext(position, 1, passed) : active_->FindPrior(position, 1, passed);
+    if (!found) return false;
+    StandOnRecord(position);
+    return true;
+  }
+  if (!pos_.OnEntry()) return GoToEdge(!forward);
+  TIndexPosition pos = pos_;
+  TBTree tree = Tree(active_index_);
+  bool found = forward ? tree.Next(&pos) : tree.Prior(&pos);
+  CheckRestart();
+  if (!found || !InRange(pos)) return false;
+  StandOn(pos);
+  return true;
+}
+
+// ----- The current record -----
+
+void TDataCursor::ReadCurrentRecord() {
+  if (record_number_ == 0 || bof_ || eof_) {
+    std::fill(current_.begin(), current_.end(), 0);
+    return;
+  }
+  TRecordRef record = FetchRecord(record_number_, direction_);
+  std::span<const uint8_t> data = record->Data();
+  std::copy(data.begin(), data.end(), current_.begin());
+}
+
+int TDataCursor::PositionCode() const {
+  if (bof_ && eof_) return VEVURA_NOCURRREC;
+  if (bof_) return VEVURA_BOF;
+  if (eof_) return VEVURA_EOF;
+  if (record_number_ == 0) return VEVURA_NOCURRREC;
+  return kCursorOnRecord;
+}
+
+int TDataCursor::Deliver(TRecordImage buffer) const {
+  int code = PositionCode();
+  if (buffer.empty()) return code;
+  if (code == kCursorOnRecord) {
+    std::copy_n(current_.begin(), std::min(buffer.size(), current_.size()), buffer.begin());
+  } else {
+    std::fill(buffer.begin(), buffer.end(), 0);
+  }
+  return code;
+}
+
+void TDataCursor::RequireCallerBuffer(std::span<const uint8_t> buffer) const {
+  if (!buffer.empty() && buffer.size() < record_size_) Raise(VEVURA_RECTOOBIG);
+}
+
+// ----- Moves -----
+
+void TDataCursor::First() {
+  ReadBracket([&] {
+    direction_ = rdForward;
+    if (GoToEdge(false)) {
+      SetBeginning();
+    } else {
+      SetEmpty();
+    }
+    ReadCurrentRecord();
+  });
+}
+
+void TDataCursor::Last() {
+  ReadBracket([&] {
+    direction_ = rdBackward;
+    if (GoToEdge(true)) {
+      SetEnd();
+    } else {
+      SetEmpty();
+    }
+    ReadCurrentRecord();
+  });
+}
+
+int TDataCursor::Next(TRecordImage buffer) {
+  RequireCallerBuffer(buffer);
+  return ReadBracket([&] {
+    direction_ = rdForward;
+    if (bof_) {
+      if (!GoToEdge(false)) SetEmpty();
+    } else if (!eof_ && !Step(true)) {
+      SetEnd();
+    }
+    ReadCurrentRecord();
+    int code = Deliver(buffer);
+    return code == kCursorOnRecord ? code : static_cast<int>(VEVURA_EOF);
+  });
+}
+
+int TDataCursor::Prior(TRecordImage buffer) {
+  RequireCallerBuffer(buffer);
+  return ReadBracket([&] {
+    direction_ = rdBackward;
+    if (eof_) {
+      if (!GoToEdge(true)) SetEmpty();
+    } else if (!bof_ && !Step(false)) {
+      SetBeginning();
+    }
+    ReadCurrentRecord();
+    int code = Deliver(buffer);
+    return code == kCursorOnRecord ? code : static_cast<int>(VEVURA_BOF);
+  });
+}
+
+int TDataCursor::GetCurrentRecord(TRecordImage buffer, bool lock_it) {
+  RequireCallerBuffer(buffer);
+  if (lock_it) return BeginEdit(buffer);
+  return ReadBracket([&] {
+    ReadCurrentRecord();
+    return Deliver(buffer);
+  });
+}
+
+// ----- Record-number order -----
+
+void TDataCursor::BuildActiveRecords() {
+  if (active_ == nullptr) active_ = std::make_unique<TRecordsBitmap>();
+  const int32_t slots = std::max(0, table_->DataFile().Header().NextRecordNumber - 1);
+  active_->SetSize(slots);
+  active_->ClearAll();
+  // Index 31 keys of live records begin with status 0.
+  std::array<uint8_t, kSlotKeyLength> low{};
+  std::array<uint8_t, kSlotKeyLength> high{};
+  std::fill(high.begin() + 1, high.end(), 0xFF);
+  TBTree tree = Tree(kSlotIndex);
+  tree.CollectReferences(low.data(), high.data(), kSlotKeyLength, [&](uint32_t n) {
+    if (static_cast<int32_t>(n) > active_->Size()) active_->SetSize(static_cast<int32_t>(n));
+    active_->Set(static_cast<int32_t>(n));
+  });
+  CheckRestart();
+}
+
+// ----- Counts and places -----
+
+void TDataCursor::ComputeRangeBounds() {
+  TBTree tree = Tree(active_index_);
+  if (!range_active_) {
+    int64_t total = tree.KeyTotal();
+    CheckRestart();
+    range_first_ = total > 0 ? 1 : 0;
+    range_last_ = total;
+    return;
+  }
+  range_first_ = 0;
+  range_last_ = 0;
+  TIndexPosition first;
+  TIndexPosition last;
+  if (!EdgeEntry(false, &first) || !EdgeEntry(true, &last)) return;
+  TBTree counter = Tree(active_index_);
+  int64_t from = counter.OrdinalOf(&first);
+  int64_t to = counter.OrdinalOf(&last);
+  CheckRestart();
+  if (to < from) return;
+  range_first_ = from + 1;
+  range_last_ = to + 1;
+}
+
+int64_t TDataCursor::SequenceNumber() {
+  if (!pos_.OnEntry()) return 0;
+  // Found again by its key: the cursor's own changes may have moved it.
+  TBTree tree = Tree(active_index_);
+  TIndexPosition pos;
+  bool found = tree.SeekNotBelow(pos_.Key.data(), KeyLength(), &pos);
+  CheckRestart();
+  if (!found) return 0;
+  int64_t ordinal = tree.OrdinalOf(&pos);
+  CheckRestart();
+  if (pos.Key == pos_.Key) pos_ = pos;
+  return ordinal + 1;
+}
+
+int64_t TDataCursor::GetRecNo() {
+  return ReadBracket([&]() -> int64_t {
+    if (PositionCode() != kCursorOnRecord) return 0;
+    if (record_number_order_) {
+      return active_->Test(record_number_) ? active_->CountBefore(record_number_) + 1 : 0;
+    }
+    int64_t sequence = SequenceNumber();
+    ComputeRangeBounds();
+    if (sequence == 0 || range_first_ == 0) return 0;
+    return sequence - range_first_ + 1;
+  });
+}
+
+int64_t TDataCursor::GetRecordCount() {
+  return ReadBracket([&]() -> int64_t {
+    if (record_number_order_) return table_->IndexFile().GetActiveRecordCount();
+    ComputeRangeBounds();
+    if (range_first_ == 0 || range_last_ == 0) return 0;
+    return range_last_ - range_first_ + 1;
+  });
+}
+
+bool TDataCursor::SetRecNo(int64_t n) {
+  return ReadBracket([&] {
+    direction_ = rdForward;
+    if (record_number_order_) {
+      int32_t position = 0;
+      int32_t passed = 0;
+      int32_t k = static_cast<int32_t>(std::clamp<int64_t>(n, 1, INT32_MAX));
+      if (active_->FindNext(position, k, passed)) {
+        StandOnRecord(position);
+      } else if (!GoToEdge(true)) {
+        SetEmpty();
+      }
+      ReadCurrentRecord();
+      return PositionCode() == kCursorOnRecord && active_->CountBefore(record_number_) + 1 == n;
+    }
+    ComputeRangeBounds();
+    if (range_first_ == 0) {
+      SetEmpty();
+      ReadCurrentRecord();
+      return false;
+    }
+    int64_t sequence = std::clamp<int64_t>(range_first_ + n - 1, range_first_, range_last_);
+    TIndexPosition pos;
+    bool found = Tree(active_index_).SeekOrdinal(sequence - 1, &pos);
+    CheckRestart();
+    if (!found) {
+      SetEmpty();
+      ReadCurrentRecord();
+      return false;
+    }
+    StandOn(pos);
+    ReadCurrentRecord();
+    return sequence - range_first_ + 1 == n;
+  });
+}
+
+}  // namespace vevura
