@@ -381,16 +381,69 @@ class TDataCursor final : public TCursorTableLocks,
   //! Undoes a failed change: discards the table's buffers and re-reads the
   //! headers.
   void DiscardFailedChange();
+  //! One change's write lock, record lock and undo.
+  class TChangeScope;
+  //! VEVURA_TABLEFULL, before any change, when a new slot n passes the limits.
+  void CheckRoomFor(int32_t n);
+  //! Some record slot (live or free) carries the row id.
+  bool RowIdInUse(int32_t row_id);
+  //! Replaces the keys of the ordinary indexes that differ between two
+  //! images (an empty image has none); true when one did.
+  bool ReplaceKeys(std::span<const uint8_t> old_record, std::span<const uint8_t> record, int32_t n);
+  //! Takes slot n from the free chain or appends it, with its index 31 key.
+  TRecordRef TakeSlot(std::span<const uint8_t> record, int32_t n);
+  //! The steps of an insert after its checks; true when a BLOB was written.
+  bool StoreNewRecord(std::vector<uint8_t>& image, int32_t n);
+  //! The steps of a delete after its checks; true when a BLOB was freed.
+  bool RemoveRecord(TRecordRef& slot, const std::vector<uint8_t>& stored, int32_t n);
+  //! The record lock and the checks of a modify and of a delete.
+  void LockForModify(TChangeScope& scope, bool optimistic, const std::vector<uint8_t>& began);
+  void LockForDelete(TChangeScope& scope, std::span<const uint8_t> buffer);
+  //! Finds the current entry again after a change moved keys between pages.
+  void StandAgain();
+  //! The word keys of a modified record's changed texts; true when one changed.
+  bool UpdateWords(std::span<const uint8_t> old_record, std::span<const uint8_t> record,
+                   int32_t record_number);
+  //! A word-index field's text; a memo's from its open buffer or its stored BLOB.
+  std::string TextOf(const TFieldDescriptor& field, std::span<const uint8_t> record);
 
   // ----- BLOBs (cursor_blob.cpp) -----
   //! The cursor's buffer that the field of record refers to, or nullptr.
   TBlobBuffer* BlobOf(const TFieldDescriptor& field, std::span<const uint8_t> record) const;
   //! Writes every changed BLOB buffer of the record into the BLOB file and
-  //! its reference into record; true when something was written.
-  bool SaveBlobs(TRecordImage record, int32_t record_number);
+  //! its reference into record; a new record also gets chains of its own
+  //! for BLOBs it was copied with. True when something was written.
+  bool SaveBlobs(TRecordImage record, int32_t record_number, bool new_record);
   //! Frees the stored BLOBs of record; true when something was freed.
   bool DeleteBlobs(std::span<const uint8_t> record);
   void FreeAllBlobs();
+  //! A buffer as it was before a post saved it, put back when the post fails.
+  struct TBlobUndo {
+    TBlobBuffer* Buffer;
+    int32_t FirstBlock;
+    int32_t BlobId;
+    int32_t RecordNumber;
+    bool Modified;
+  };
+  //! The BLOB field numbered field_number, or nullptr.
+  const TFieldDescriptor* BlobField(uint16_t field_number) const;
+  int32_t HandleOfBuffer(const TBlobBuffer* buffer) const;
+  int32_t NewBlobHandle();
+  //! The unchanged buffer a post saved into this field of this record.
+  TBlobBuffer* SavedBlobOf(const TFieldDescriptor& field, std::span<const uint8_t> record) const;
+  void EraseBlob(const TBlobBuffer* buffer);
+  //! Frees the buffers whose changes an edit's cancel dropped.
+  void FreeChangedBlobs();
+  //! VEVURA_MEMOCORRUPT, before any change, for a reference to no buffer or
+  //! changed buffers of another record.
+  void CheckBlobBuffers(std::span<const uint8_t> record, bool new_record) const;
+  bool SaveBuffer(TRecordImage record, const TFieldDescriptor& field, int32_t record_number,
+                  bool new_record);
+  bool CopyStoredBlob(TRecordImage record, const TFieldDescriptor& field,
+                      const TBlobReference& reference);
+  void UndoBlobSaves();
+  //! The content of a stored BLOB (empty for none).
+  std::vector<uint8_t> LoadStoredBlob(const TBlobReference& reference);
 
   TDataDirectory& directory_;          //!< owns the table object
   TTableTarget target_;                //!< name and flags
@@ -432,6 +485,9 @@ class TDataCursor final : public TCursorTableLocks,
 
   bool edit_changed_ = false;                        //!< lpOptimistic mark
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;  //!< open BLOB buffers
+  std::vector<int32_t> blob_handles_;  //!< handle of blobs_[i], named by negative references
+  int32_t last_blob_handle_ = 0;       //!< the handle given last
+  std::vector<TBlobUndo> blob_undo_;   //!< buffers the post in progress saved
 };
 
 template <typename Op>

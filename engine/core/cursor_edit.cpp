@@ -1,0 +1,609 @@
+// Changing a table through a cursor: new records with their defaults, the
+// value rules, insert, modify and delete with the maintenance of every index,
+// and the start and end of an edit with both lock protocols.
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_table.h"
+#include "engine/core/engine_error.h"
+#include "engine/storage/field_rules.h"
+#include "engine/storage/key_builder.h"
+#include "engine/storage/record_layout.h"
+#include "platform/date_time.h"
+
+namespace vevura {
+
+namespace {
+
+using TKey = std::vector<uint8_t>;
+using TSlotKey = std::array<uint8_t, kSlotKeyLength>;
+
+TTableLanguage LanguageOf(TDataTable& table) {
+  return TTableLanguage{table.DataFile().LanguageId(), table.DataFile().SortId()};
+}
+
+[[noreturn]] void RaiseNaming(uint16_t code, const TDataTable& table, const std::string& field,
+                              const std::string& index) {
+  RaiseEngineError(code, "", "", table.Directory().ErrorName(), table.TableName(), field, index,
+                   "");
+}
+
+bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t n) {
+  return a.size() >= n && b.size() >= n && std::equal(a.begin(), a.begin() + n, b.begin());
+}
+
+TSlotKey SlotKeyOf(std::span<const uint8_t> record) {
+  TSlotKey key{};
+  BuildSlotKey(record, key.data());
+  return key;
+}
+
+TSlotKey SlotKey(uint8_t status, int32_t row_id) {
+  std::array<uint8_t, kRecordHeaderSize> header{};
+  header[kStatusOffset] = status;
+  SetRecordRowId(header, row_id);
+  return SlotKeyOf(header);
+}
+
+//! The row id that follows value: 1 after 2147483647 (and after a value no
+//! insert hands out).
+int32_t FollowingRowId(int32_t value) {
+  return value <= 0 || value == std::numeric_limits<int32_t>::max() ? 1 : value + 1;
+}
+
+//! Keys in a with no equal key in b; both sorted.
+std::vector<TKey> KeysMissingFrom(const std::vector<TKey>& a, const std::vector<TKey>& b) {
+  std::vector<TKey> missing;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(missing));
+  return missing;
+}
+
+//! The fields of the word index, in its order.
+std::vector<TFieldDescriptor> TextFieldsOf(TDataTable& table) {
+  std::vector<TFieldDescriptor> fields;
+  const TIndexDescriptor d = table.IndexFile().GetIndexDescriptor(kTextIndex);
+  const std::vector<TFieldDescriptor>& all = table.DataFile().Fields();
+  for (int i = 0; i < std::min<int>(d.FieldCount, kMaxIndexFields); ++i) {
+    const uint16_t number = d.FieldNumbers[static_cast<size_t>(i)];
+    if (number >= 1 && number <= all.size()) fields.push_back(all[number - 1]);
+  }
+  return fields;
+}
+
+//! The word keys of a field's text, sorted.
+std::vector<TKey> SortedWordKeys(const TKeyContext& context, const TTextIndexRules& rules,
+                                 const TFieldDescriptor& field, const std::string& text,
+                                 int32_t row_id) {
+  std::vector<TKey> keys = BuildWordKeys(context, rules, field.FieldNumber, text, row_id);
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+//! False when a word-index field of a modified record keeps its text: the
+//! same value bytes, or an open BLOB (buffer) that the post does not save.
+bool TextMayDiffer(const TFieldDescriptor& field, TConstRecordImage old_record,
+                   TConstRecordImage record, const TBlobBuffer* buffer) {
+  if (RecordRowId(old_record) != RecordRowId(record)) return true;
+  if (field.IsBlob() && GetBlobField(record, field).FirstBlock < 0) {
+    return buffer != nullptr && buffer->Modified();
+  }
+  TConstRecordImage old_value = FieldData(old_record, field);
+  TConstRecordImage value = FieldData(record, field);
+  return !std::equal(old_value.begin(), old_value.end(), value.begin(), value.end());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// One change: its locks and its failure
+
+//! One change of the table: the cursor is the table's page client and holds
+//! the write lock while the scope lives, plus the record lock the change
+//! took. A failure after BeginChanges discards the table's buffers and
+//! re-reads the headers, since the disk still holds the table as it was
+//! before the change; then the record lock and the write lock are released,
+//! in this order.
+class TDataCursor::TChangeScope {
+ public:
+  explicit TChangeScope(TDataCursor& cursor) : cursor_(cursor) {
+    cursor_.BeginBracket();
+    try {
+      cursor_.CursorWriteLock();
+      cursor_.CheckCompanionChanges();
+    } catch (...) {
+      cursor_.EndBracket();
+      throw;
+    }
+    cursor_.blob_undo_.clear();
+    // The place to come back to when a failed change has to be undone.
+    cursor_.RememberPosition();
+  }
+  ~TChangeScope() {
+    if (!released_) {
+      try {
+        Release();
+      } catch (...) {
+        // The change's own failure is what propagates.
+      }
+    }
+  }
+  TChangeScope(const TChangeScope&) = delete;
+  TChangeScope& operator=(const TChangeScope&) = delete;
+
+  //! Locks record n for the change; released when the scope ends.
+  void LockRecord(int32_t n) {
+    cursor_.CursorLockRecord(n);
+    locked_ = n;
+  }
+  //! Releases the edit's own lock on n when the scope ends.
+  void AdoptRecordLock(int32_t n) { locked_ = n; }
+  //! The first change to the table's buffers follows.
+  void BeginChanges() { changing_ = true; }
+  //! The change is written (or marked): nothing to undo any more.
+  void ChangesDone() { changing_ = false; }
+  //! After a failure: undoes the change when it had begun. Never throws.
+  void Fail() noexcept {
+    if (!changing_) return;
+    changing_ = false;
+    cursor_.DiscardFailedChange();
+  }
+  //! Releases the record lock taken and the write lock, in this order.
+  void Finish() {
+    released_ = true;
+    Release();
+  }
+
+ private:
+  void Release() {
+    std::exception_ptr failure;
+    if (locked_ != 0) {
+      try {
+        cursor_.CursorUnlockRecord(std::exchange(locked_, 0));
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    try {
+      cursor_.CursorWriteUnlock();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    cursor_.EndBracket();
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  TDataCursor& cursor_;
+  int32_t locked_ = 0;     //!< record locked by this change, 0: none
+  bool changing_ = false;  //!< the table's buffers hold part of the change
+  bool released_ = false;  //!< Finish ran
+};
+
+void TDataCursor::DiscardFailedChange() {
+  UndoBlobSaves();
+  try {
+    table_->DiscardBuffers(false, true);
+  } catch (...) {
+    // Headers that could not be re-read are re-read by the next lock, whose
+    // change counters then differ from the ones in memory.
+  }
+  edit_path_.Clear();
+  TakeSnapshot();
+  try {
+    RefreshAndReposition();
+  } catch (...) {
+    // The cursor stays where it was; its next move finds its pages again.
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Checks
+
+void TDataCursor::RequireWritable() const {
+  if (target_.ReadOnly) Raise(VEVURA_OSEACCES);
+  table_->RequireWritable();
+}
+
+void TDataCursor::RequireBuffer(std::span<const uint8_t> buffer) const {
+  if (buffer.size() < record_size_) Raise(VEVURA_RECTOOBIG);
+}
+
+void TDataCursor::ValidateRecord(std::span<const uint8_t> record) const {
+  if (!has_checks_) return;
+  TValueRuleBreach breach =
+      CheckValueRules(record.first(record_size_), Fields(), LanguageOf(*table_), platform::Now());
+  if (breach.Code != 0) RaiseNaming(breach.Code, *table_, breach.Field->Name, "");
+}
+
+void TDataCursor::CheckUniqueKeys(std::span<const uint8_t> record,
+                                  std::span<const uint8_t> old_record) {
+  // A modified record's own entry does not count against it.
+  const int32_t own = old_record.empty() ? 0 : record_number_;
+  for (uint8_t index : KeyedIndexes()) {
+    const TIndexKeys& keys = Keys(index);
+    if (!keys.Context.Unique) continue;
+    TKey key = BuildKey(keys.Context, record.first(record_size_));
+    if (!old_record.empty() && BuildKey(keys.Context, old_record.first(record_size_)) == key) {
+      continue;
+    }
+    TIndexPosition pos;
+    if (!EditTree(index).SeekNotBelow(key.data(), key.size(), &pos)) continue;
+    if (keys.Comparer.CompareKeys(pos.Key.data(), key.data(), key.size()) != 0) continue;
+    if (own != 0 && static_cast<int32_t>(pos.Reference) == own) continue;
+    RaiseNaming(VEVURA_KEYVIOL, *table_, "", table_->IndexFile().GetIndexDescriptor(index).Name);
+  }
+}
+
+void TDataCursor::CheckRoomFor(int32_t n) {
+  const TDataFile& data = table_->DataFile();
+  if (n != data.Header().NextRecordNumber) return;
+  const int64_t end = RecordAreaOffset(data.FieldCount()) + int64_t{n} * record_size_;
+  if (n > kMaxRecordNumber || end > kMaxDataFileSize) table_->RaiseTableError(VEVURA_TABLEFULL);
+}
+
+// ---------------------------------------------------------------------------
+// Row ids
+
+bool TDataCursor::RowIdInUse(int32_t row_id) {
+  TBTree tree = EditTree(kSlotIndex);
+  TSlotKey live = SlotKey(rsLive, row_id);
+  TSlotKey free = SlotKey(rsFree, row_id);
+  return tree.LocateKey(live.data()) || tree.LocateKey(free.data());
+}
+
+int32_t TDataCursor::NextFreeRowId() {
+  // Row ids are the key of index 31 and the tie-break of every non-unique
+  // index: after the counter wraps, values still carried by a slot (live or
+  // free) are skipped. Before a wrap both lookups miss on the rightmost leaf
+  // of index 31, which the insert of the new slot key visits anyway.
+  int32_t row_id = table_->DataFile().LastAutoIncValue();
+  const int32_t start = FollowingRowId(row_id);
+  do {
+    row_id = FollowingRowId(row_id);
+    if (!RowIdInUse(row_id)) return row_id;
+  } while (FollowingRowId(row_id) != start);
+  table_->RaiseTableError(VEVURA_TABLEFULL);
+}
+
+// ---------------------------------------------------------------------------
+// Index maintenance
+
+bool TDataCursor::ReplaceKeys(std::span<const uint8_t> old_record, std::span<const uint8_t> record,
+                              int32_t n) {
+  bool changed = false;
+  for (uint8_t index : KeyedIndexes()) {
+    const TKeyContext& context = Keys(index).Context;
+    TKey old_key = old_record.empty() ? TKey() : BuildKey(context, old_record.first(record_size_));
+    TKey key = record.empty() ? TKey() : BuildKey(context, record.first(record_size_));
+    if (old_key == key) continue;
+    TBTree tree = EditTree(index);
+    if (!old_key.empty()) tree.DeleteKey(old_key.data());
+    if (!key.empty()) tree.InsertKey(key.data(), static_cast<uint32_t>(n));
+    changed = true;
+  }
+  return changed;
+}
+
+TRecordRef TDataCursor::TakeSlot(std::span<const uint8_t> record, int32_t n) {
+  const bool reused = n < table_->DataFile().Header().NextRecordNumber;
+  TSlotKey old_key{};
+  if (reused) old_key = SlotKeyOf(FetchRecord(n, rdForward)->Data());
+  TRecordRef slot(Records(), Records().AllocateRecord(this));
+  // Under the write lock no other user's change can be met.
+  if (!slot) Raise(VEVURA_KEYORRECDELETED);
+  if (slot->RecordNumber() != n) Raise(VEVURA_FILECORRUPT);
+  TBTree tree = EditTree(kSlotIndex);
+  if (reused) tree.DeleteKey(old_key.data());
+  TSlotKey key = SlotKey(rsLive, RecordRowId(record));
+  tree.InsertKey(key.data(), static_cast<uint32_t>(n));
+  return slot;
+}
+
+// ---------------------------------------------------------------------------
+// The word index
+
+std::string TDataCursor::TextOf(const TFieldDescriptor& field, std::span<const uint8_t> record) {
+  if (field.Type == fcString) return GetStringField(record.first(record_size_), field);
+  if (!field.IsBlob()) return std::string();
+  TBlobReference reference = GetBlobField(record.first(record_size_), field);
+  if (reference.FirstBlock < 0) {
+    const TBlobBuffer* buffer = BlobOf(field, record);
+    if (buffer == nullptr) return std::string();
+    return std::string(reinterpret_cast<const char*>(buffer->Data()),
+                       static_cast<size_t>(buffer->Length()));
+  }
+  std::vector<uint8_t> stored = LoadStoredBlob(reference);
+  return std::string(stored.begin(), stored.end());
+}
+
+void TDataCursor::AddWords(std::span<const uint8_t> record, int32_t record_number) {
+  if (text_rules_ == nullptr) return;
+  const TKeyContext& context = Keys(kTextIndex).Context;
+  const int32_t row_id = RecordRowId(record);
+  for (const TFieldDescriptor& field : TextFieldsOf(*table_)) {
+    std::string text = TextOf(field, record);
+    for (const TKey& key : SortedWordKeys(context, *text_rules_, field, text, row_id)) {
+      EditTree(kTextIndex).InsertKey(key.data(), static_cast<uint32_t>(record_number));
+    }
+  }
+}
+
+void TDataCursor::RemoveWords(std::span<const uint8_t> record, int32_t) {
+  if (text_rules_ == nullptr) return;
+  const TKeyContext& context = Keys(kTextIndex).Context;
+  const int32_t row_id = RecordRowId(record);
+  for (const TFieldDescriptor& field : TextFieldsOf(*table_)) {
+    std::string text = TextOf(field, record);
+    for (const TKey& key : SortedWordKeys(context, *text_rules_, field, text, row_id)) {
+      EditTree(kTextIndex).DeleteKey(key.data());
+    }
+  }
+}
+
+bool TDataCursor::UpdateWords(std::span<const uint8_t> old_record, std::span<const uint8_t> record,
+                              int32_t record_number) {
+  if (text_rules_ == nullptr) return false;
+  const TKeyContext& context = Keys(kTextIndex).Context;
+  const TConstRecordImage old_image = old_record.first(record_size_);
+  const TConstRecordImage image = record.first(record_size_);
+  bool changed = false;
+  for (const TFieldDescriptor& field : TextFieldsOf(*table_)) {
+    const TBlobBuffer* buffer = field.IsBlob() ? BlobOf(field, image) : nullptr;
+    if (!TextMayDiffer(field, old_image, image, buffer)) continue;
+    std::vector<TKey> old_keys = SortedWordKeys(context, *text_rules_, field,
+                                                TextOf(field, old_image), RecordRowId(old_image));
+    std::vector<TKey> keys =
+        SortedWordKeys(context, *text_rules_, field, TextOf(field, image), RecordRowId(image));
+    for (const TKey& key : KeysMissingFrom(old_keys, keys)) {
+      EditTree(kTextIndex).DeleteKey(key.data());
+      changed = true;
+    }
+    for (const TKey& key : KeysMissingFrom(keys, old_keys)) {
+      EditTree(kTextIndex).InsertKey(key.data(), static_cast<uint32_t>(record_number));
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// ---------------------------------------------------------------------------
+// New records
+
+void TDataCursor::InitRecord(TRecordImage buffer) {
+  RequireOpen();
+  RequireBuffer(buffer);
+  std::fill(buffer.begin(), buffer.end(), 0);
+  if (!has_defaults_) return;
+  FillDefaultValues(buffer.first(record_size_), Fields(), LanguageOf(*table_), platform::Now());
+}
+
+void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
+  RequireOpen();
+  RequireWritable();
+  RequireBuffer(buffer);
+  ValidateRecord(buffer);
+  // The post works on a copy: the caller's buffer changes only when it succeeds.
+  std::vector<uint8_t> image(buffer.begin(), buffer.begin() + record_size_);
+  TChangeScope scope(*this);
+  int32_t n = 0;
+  try {
+    n = Records().NextInsertRecord();
+    CheckRoomFor(n);
+    scope.LockRecord(n);
+    SetRecordRowId(image, NextFreeRowId());
+    CheckUniqueKeys(image, {});
+    CheckBlobBuffers(image, true);
+    scope.BeginChanges();
+    const bool blob_written = StoreNewRecord(image, n);
+    table_->ChangesMade(true, true, blob_written);
+    scope.ChangesDone();
+  } catch (...) {
+    scope.Fail();
+    throw;
+  }
+  TakeSnapshot();
+  std::copy(image.begin(), image.end(), buffer.begin());
+  if (record_number_order_ && active_ != nullptr) {
+    if (n > active_->Size()) active_->SetSize(n);
+    active_->Set(n);
+  }
+  if (position_on_record) {
+    PositionOnRecord(image, n);
+    ReadCurrentRecord();
+  } else {
+    StandAgain();
+  }
+  scope.Finish();
+}
+
+bool TDataCursor::StoreNewRecord(std::vector<uint8_t>& image, int32_t n) {
+  ReplaceKeys({}, image, n);
+  TRecordRef slot = TakeSlot(image, n);
+  table_->IndexFile().IncrementRecordCount();
+  table_->DataFile().SetLastAutoIncValue(RecordRowId(image));
+  AddWords(image, n);
+  const bool blob_written = SaveBlobs(image, n, true);
+  SetRecordStatus(image, rsLive);
+  SetRecordLink(image, n);
+  std::span<uint8_t> stored = slot->MutableData();
+  std::copy(image.begin(), image.end(), stored.begin());
+  return blob_written;
+}
+
+// ---------------------------------------------------------------------------
+// Changing the current record
+
+void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool position_on_record) {
+  RequireOpen();
+  RequireWritable();
+  RequireBuffer(buffer);
+  ValidateRecord(buffer);
+  const bool optimistic = Session().LockProtocol() == lpOptimistic;
+  const std::vector<uint8_t> began = current_;
+  std::vector<uint8_t> image(buffer.begin(), buffer.begin() + record_size_);
+  TChangeScope scope(*this);
+  const int32_t n = record_number_;
+  try {
+    if (PositionCode() != kCursorOnRecord) Raise(VEVURA_NOCURRREC);
+    LockForModify(scope, optimistic, began);
+    TRecordRef slot = FetchRecord(n, rdForward);
+    const std::vector<uint8_t> stored(slot->Data().begin(), slot->Data().end());
+    SetRecordRowId(image, RecordRowId(stored));
+    CheckUniqueKeys(image, stored);
+    CheckBlobBuffers(image, false);
+    scope.BeginChanges();
+    const bool keys_changed = ReplaceKeys(stored, image, n);
+    const bool words_changed = UpdateWords(stored, image, n);
+    const bool blob_written = SaveBlobs(image, n, false);
+    slot->SetFieldsFrom(image.data());
+    slot->SetAutoIncValue(RecordRowId(image));
+    std::copy(slot->Data().begin(), slot->Data().end(), image.begin());
+    table_->ChangesMade(true, keys_changed || words_changed, blob_written);
+    scope.ChangesDone();
+  } catch (...) {
+    scope.Fail();
+    throw;
+  }
+  TakeSnapshot();
+  current_ = image;
+  std::copy(image.begin(), image.end(), buffer.begin());
+  // The edit's own lock (lpPessimistic) ends with the post when asked.
+  if (!optimistic && unlock_after && LockedRecord() == n) scope.AdoptRecordLock(n);
+  if (position_on_record) {
+    PositionOnRecord(image, n);
+    ReadCurrentRecord();
+  } else {
+    StandAgain();
+  }
+  scope.Finish();
+}
+
+void TDataCursor::LockForModify(TChangeScope& scope, bool optimistic,
+                                const std::vector<uint8_t>& began) {
+  if (optimistic && !target_.Exclusive) {
+    // The stored record must still be the one the edit began with; once it
+    // was not, every post of this edit fails until it is cancelled.
+    if (edit_changed_ || current_ != began) {
+      edit_changed_ = true;
+      Raise(VEVURA_KEYORRECDELETED);
+    }
+  }
+  // lpPessimistic holds the lock from the start of the edit; a post without
+  // one (or under lpOptimistic) locks the record for the post alone.
+  if (LockedRecord() != record_number_) scope.LockRecord(record_number_);
+}
+
+void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition) {
+  RequireOpen();
+  RequireWritable();
+  RequireBuffer(buffer);
+  TChangeScope scope(*this);
+  const int32_t n = record_number_;
+  const TBookmark bookmark = GetBookmark();
+  try {
+    if (PositionCode() != kCursorOnRecord) Raise(VEVURA_NOCURRREC);
+    LockForDelete(scope, buffer);
+    TRecordRef slot = FetchRecord(n, rdForward);
+    const std::vector<uint8_t> stored(slot->Data().begin(), slot->Data().end());
+    scope.BeginChanges();
+    const bool blob_freed = RemoveRecord(slot, stored, n);
+    table_->ChangesMade(true, true, blob_freed);
+    scope.ChangesDone();
+  } catch (...) {
+    scope.Fail();
+    throw;
+  }
+  TakeSnapshot();
+  if (record_number_order_ && active_ != nullptr) active_->Clear(n);
+  if (reposition) {
+    pos_.Clear();
+    GotoBookmarkInside(bookmark, true);
+    ReadCurrentRecord();
+  }
+  scope.Finish();
+}
+
+void TDataCursor::LockForDelete(TChangeScope& scope, std::span<const uint8_t> buffer) {
+  const int32_t n = record_number_;
+  if (table_->CursorHoldsRecordLock(n)) {
+    if (LockedRecord() != n) table_->RaiseTableError(VEVURA_RECLOCKFAILED);
+    // The edit in progress owns the lock; the delete ends it.
+    FreeAllBlobs();
+    scope.AdoptRecordLock(n);
+    return;
+  }
+  if (!target_.Exclusive && !SameBytes(current_, buffer, record_size_)) {
+    Raise(VEVURA_KEYORRECDELETED);
+  }
+  scope.LockRecord(n);
+}
+
+bool TDataCursor::RemoveRecord(TRecordRef& slot, const std::vector<uint8_t>& stored, int32_t n) {
+  ReplaceKeys(stored, {}, n);
+  TBTree tree = EditTree(kSlotIndex);
+  TSlotKey live = SlotKeyOf(stored);
+  TSlotKey freed = SlotKey(rsFree, RecordRowId(stored));
+  tree.DeleteKey(live.data());
+  tree.InsertKey(freed.data(), static_cast<uint32_t>(n));
+  table_->IndexFile().DecrementRecordCount();
+  RemoveWords(stored, n);
+  const bool blob_freed = DeleteBlobs(stored);
+  Records().FreeRecord(slot.get());
+  return blob_freed;
+}
+
+void TDataCursor::StandAgain() {
+  // Keys may have moved between pages: the cursor finds its entry again.
+  if (PositionCode() != kCursorOnRecord) return;
+  const TBookmark bookmark = GetBookmark();
+  pos_.Clear();
+  GotoBookmarkInside(bookmark, true);
+  ReadCurrentRecord();
+}
+
+// ---------------------------------------------------------------------------
+// Edits
+
+int TDataCursor::BeginEdit(TRecordImage buffer) {
+  RequireOpen();
+  return ReadBracket([&]() -> int {
+    if (PositionCode() != kCursorOnRecord) return Deliver(buffer);
+    const bool compare = !target_.Exclusive && !buffer.empty();
+    if (Session().LockProtocol() == lpPessimistic) {
+      const int32_t n = record_number_;
+      const bool took = LockedRecord() != n;
+      if (took) CursorLockRecord(n);
+      try {
+        if (compare && !SameBytes(current_, buffer, record_size_)) Raise(VEVURA_KEYORRECDELETED);
+        ReadCurrentRecord();
+      } catch (...) {
+        if (took && LockedRecord() != 0) CursorUnlockRecord(LockedRecord());
+        throw;
+      }
+    } else {
+      if (compare && !SameBytes(current_, buffer, record_size_)) Raise(VEVURA_KEYORRECDELETED);
+      ReadCurrentRecord();
+    }
+    return Deliver(buffer);
+  });
+}
+
+void TDataCursor::CancelEdit() {
+  RequireOpen();
+  // Changed BLOBs of the cancelled edit are never posted: left changed, they
+  // would count as another record's at the next post.
+  FreeChangedBlobs();
+  if (Session().LockProtocol() == lpOptimistic) {
+    edit_changed_ = false;
+    return;
+  }
+  if (LockedRecord() != 0) CursorUnlockRecord(LockedRecord());
+}
+
+}  // namespace vevura
