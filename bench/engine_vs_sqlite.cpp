@@ -1,0 +1,921 @@
+// The engine against SQLite on the catalog table, in one process.
+//
+// Both engines get the same table (ten fields, the auto-increment primary key
+// "RECID" and the case-insensitive, non-unique index "API") and the same
+// generated records: API numbers and well names, log groups, depth types and
+// units, top and bottom depths, image and LIC file paths. Timed, first the
+// engine and then SQLite on each line:
+//   exclusive append  N records into a table opened for one user (engine: a
+//                     cursor opened exclusively, written out when it closes;
+//                     SQLite: one transaction, synchronous=OFF and
+//                     journal_mode=OFF);
+//   shared append     N records into a shared table, each post written out
+//                     (SQLite: autocommit, synchronous=OFF, journal_mode=WAL);
+//   lookups           the first record of a well found by its API value,
+//                     given in upper or lower case, and every field read
+//                     (engine: a shared cursor on the "API" index; SQLite: a
+//                     prepared SELECT on its index, default locking);
+//   scan              every record of the exclusive table in API order, every
+//                     field read.
+// Neither engine syncs to disk. A figure is the wall-clock time from opening
+// the table to closing it (writing it out), without the making of the
+// records. The reads are checked: every lookup must find a record of its
+// well, the scan must see every record in API order, and both engines must
+// give the same checksum over the values they read (the same records in the
+// same order).
+//
+// Usage: bench_engine_vs_sqlite [--n-exclusive N] [--n-shared N] [--lookups N]
+//                               [--keep DIR] [--only engine|sqlite]
+// Defaults 1000000, 100000 and 100000. The tables go into a new directory in
+// the system's temporary directory (TMPDIR moves it), removed at the end;
+// --keep leaves them in DIR (created when missing) for inspection. --only
+// runs one engine, for a profiler.
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_session.h"
+#include "engine/core/engine.h"
+#include "engine/core/engine_error.h"
+#include "engine/core/table_create.h"
+#include "engine/core/table_definition.h"
+#include "engine/storage/field_codec.h"
+#include "engine/storage/field_types.h"
+#include "engine/storage/index_header.h"
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "platform/system.h"
+
+namespace {
+
+namespace platform = vevura::platform;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kExclusiveTable = "LICCATALOG";
+constexpr const char* kSharedTable = "LICSHARED";
+constexpr const char* kSqliteExtension = ".sqlite";
+//! Records made at a time, outside the timed part.
+constexpr int64_t kChunk = 10000;
+constexpr uint64_t kSeed = 20240611;
+//! Locale of the table's strings: none (byte order, English (USA) case rules).
+constexpr uint32_t kLcid = 0;
+
+// ----- Options -----
+
+struct TOptions {
+  int64_t ExclusiveRecords = 1000000;
+  int64_t SharedRecords = 100000;
+  int64_t Lookups = 100000;
+  std::string KeepDir;  //!< "" for a temporary directory
+  bool RunEngine = true;
+  bool RunSqlite = true;
+};
+
+bool ParseCount(const char* text, int64_t* count) {
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0) return false;
+  *count = value;
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, TOptions* options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    if (flag == "--n-exclusive") {
+      if (!ParseCount(value, &options->ExclusiveRecords)) return false;
+    } else if (flag == "--n-shared") {
+      if (!ParseCount(value, &options->SharedRecords)) return false;
+    } else if (flag == "--lookups") {
+      if (!ParseCount(value, &options->Lookups)) return false;
+    } else if (flag == "--keep") {
+      options->KeepDir = value;
+    } else if (flag == "--only" && std::string(value) == "engine") {
+      options->RunSqlite = false;
+    } else if (flag == "--only" && std::string(value) == "sqlite") {
+      options->RunEngine = false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ----- Generated records -----
+
+//! The eight values the catalog run sets; an empty string stays null.
+struct TCatalogValues {
+  std::string Api;
+  double Tli = 0;
+  double Bli = 0;
+  std::string Measure;
+  std::string IndexUom;
+  std::string LogMnems;
+  std::string TiffFileName;
+  std::string LicFileName;
+};
+
+//! splitmix64: small, fast and the same on every platform.
+class TRandom {
+ public:
+  explicit TRandom(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  //! A number in [0, bound).
+  uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(Next() % bound); }
+
+ private:
+  uint64_t state_;
+};
+
+template <size_t N>
+const char* Pick(TRandom& random, const char* const (&list)[N]) {
+  return list[random.Below(N)];
+}
+
+std::string Digits(uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*u", width, value);
+  return text;
+}
+
+//! The well a run of log images belongs to.
+struct TWell {
+  std::string Api;     //!< the WELL value of its LIC files
+  std::string Folder;  //!< where its scans lie
+  int Logs = 0;        //!< images still to come
+};
+
+//! Records as a catalog run over a scan archive makes them: the wells one
+//! after another (in folder order, so API values arrive unsorted), each with
+//! one to six log images.
+class TCatalogGenerator {
+ public:
+  explicit TCatalogGenerator(uint64_t seed) : random_(seed) {}
+
+  void Next(TCatalogValues* values) {
+    if (well_.Logs == 0) BeginWell();
+    --well_.Logs;
+    ++log_number_;
+    values->Api = well_.Api;
+    values->LogMnems = Pick(random_, kGroups);
+    // Depth types and units: mostly measured depth in feet, a few unset.
+    const uint32_t measure = random_.Below(100);
+    values->Measure = std::string_view(measure < 80 ? "MD" : measure < 92 ? "TVD" : "");
+    const uint32_t unit = random_.Below(100);
+    values->IndexUom = std::string_view(unit < 85 ? "F" : unit < 95 ? "M" : "");
+    values->Tli = random_.Below(16000) * 0.5;
+    values->Bli = values->Tli + 200 + random_.Below(11600) * 0.5;
+    std::string stem = well_.Folder + "/" + ApiDigits() + "_" +
+                       values->LogMnems.substr(0, values->LogMnems.find(' ')) + "_" +
+                       std::to_string(log_number_);
+    values->TiffFileName = stem + ".tif";
+    values->LicFileName = stem + ".LIC";
+  }
+
+ private:
+  static constexpr const char* kStates[] = {"42", "35", "17", "30", "49", "33", "15", "05"};
+  static constexpr const char* kStateNames[] = {"TX", "OK", "LA", "NM", "WY", "ND", "KS", "CO"};
+  static constexpr const char* kCounties[] = {
+      "Andrews", "Ector", "Midland", "Reeves", "Winkler", "Crane",  "Pecos",  "Ward",
+      "Loving",  "Upton", "Gaines",  "Howard", "Martin",  "Borden", "Dawson", "Scurry"};
+  static constexpr const char* kLeases[] = {"Smith Ranch", "Brunson",  "State",      "Federal",
+                                            "McElroy",     "Yates",    "University", "Wasson",
+                                            "Dollarhide",  "Spraberry"};
+  static constexpr const char* kGroups[] = {
+      "GR SP ILD", "GR CALI RHOB NPHI", "DT GR", "SP SN ILD", "CBL VDL GR CCL", "MLL ML",
+      "GR NEU",    "LLD LLS MSFL",      "TEMP",  "DIPMETER"};
+
+  void BeginWell() {
+    const uint32_t state = random_.Below(8);
+    const uint32_t county = random_.Below(16);
+    well_.Api = MakeApi(state, county);
+    well_.Folder = std::string("/srv/welllogs/") + kStateNames[state] + "/" + kCounties[county] +
+                   "/batch_" + Digits(2015 + random_.Below(10), 4) + "_" +
+                   Digits(1 + random_.Below(12), 2);
+    well_.Logs = 1 + static_cast<int>(random_.Below(6));
+  }
+
+  //! A US API number in one of the spellings found in LIC files, or now and
+  //! then a lease name and well number.
+  std::string MakeApi(uint32_t state, uint32_t county) {
+    const std::string s = kStates[state];
+    const std::string c = Digits(county * 2 + 1 + random_.Below(200) * 32, 3).substr(0, 3);
+    const std::string u = Digits(random_.Below(100000), 5);
+    const uint32_t spelling = random_.Below(100);
+    if (spelling < 45) return s + "-" + c + "-" + u;
+    if (spelling < 70) return s + "-" + c + "-" + u + "-" + Digits(random_.Below(4), 2) + "-00";
+    if (spelling < 90) return s + c + u + Digits(random_.Below(4), 2) + "00";
+    std::string name = std::string(Pick(random_, kLeases)) + " " +
+                       std::to_string(1 + random_.Below(40)) + "-" +
+                       std::to_string(1 + random_.Below(9));
+    if (random_.Below(2) == 0) {
+      for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+    return name.substr(0, 18);
+  }
+
+  //! The well's API as a file name part: its letters and digits.
+  std::string ApiDigits() const {
+    std::string out;
+    for (char ch : well_.Api) {
+      if (std::isalnum(static_cast<unsigned char>(ch))) out += ch;
+    }
+    return out;
+  }
+
+  TRandom random_;
+  TWell well_;
+  int64_t log_number_ = 0;
+};
+
+//! The next count records of generator into chunk.
+void FillChunk(TCatalogGenerator& generator, int64_t count, std::vector<TCatalogValues>* chunk) {
+  chunk->resize(static_cast<size_t>(count));
+  for (TCatalogValues& values : *chunk) generator.Next(&values);
+}
+
+//! API values of lookups: records of the first n picked at random, each
+//! spelled in upper or lower case (both engines compare without case).
+std::vector<std::string> MakeProbes(int64_t records, int64_t lookups) {
+  std::vector<std::string> apis;
+  apis.reserve(static_cast<size_t>(records));
+  TCatalogGenerator generator(kSeed);
+  TCatalogValues values;
+  for (int64_t i = 0; i < records; ++i) {
+    generator.Next(&values);
+    apis.push_back(values.Api);
+  }
+  std::vector<std::string> probes;
+  if (apis.empty()) return probes;
+  TRandom random(kSeed + 1);
+  for (int64_t i = 0; i < lookups; ++i) {
+    std::string api = apis[random.Next() % apis.size()];
+    const bool upper = random.Below(2) == 0;
+    for (char& ch : api) {
+      const auto c = static_cast<unsigned char>(ch);
+      ch = static_cast<char>(upper ? std::toupper(c) : std::tolower(c));
+    }
+    probes.push_back(std::move(api));
+  }
+  return probes;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ----- Measuring and checking -----
+
+//! Wall-clock time of the timed parts of a run.
+class TStopwatch {
+ public:
+  void Start() { started_ = Clock::now(); }
+  void Stop() { total_ += Clock::now() - started_; }
+  double Seconds() const { return std::chrono::duration<double>(total_).count(); }
+
+ private:
+  Clock::time_point started_;
+  Clock::duration total_{};
+};
+
+//! An order-dependent hash of the values read, eight bytes at a time.
+class TChecksum {
+ public:
+  void AddInteger(int64_t value) { Mix(static_cast<uint64_t>(value)); }
+  void AddReal(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Mix(bits);
+  }
+  //! A string; null and empty are the same.
+  void AddText(const char* text, size_t length) {
+    Mix(length);
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, text + i, sizeof word);
+      Mix(word);
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, text + i, length - i);
+    Mix(tail);
+  }
+  void AddText(const std::string& text) { AddText(text.data(), text.size()); }
+  uint64_t Value() const { return value_; }
+
+ private:
+  void Mix(uint64_t word) {
+    value_ = (value_ ^ word) * 0x9E3779B97F4A7C15ull;
+    value_ ^= value_ >> 29;
+  }
+  uint64_t value_ = 0xCBF29CE484222325ull;
+};
+
+//! What a reading run found.
+struct TReadResult {
+  double Seconds = 0;
+  int64_t Rows = 0;       //!< records read
+  int64_t Failures = 0;   //!< lookups that missed, or scan steps out of order
+  uint64_t Checksum = 0;  //!< over every value read
+};
+
+// ----- The engine -----
+
+using vevura::TDataCursor;
+using vevura::TFieldDescriptor;
+using vevura::TIndexDescriptor;
+using vevura::TTableDefinition;
+
+TFieldDescriptor FieldDef(uint16_t number, const char* name, uint8_t type, uint8_t size = 0,
+                          uint8_t subtype = vevura::fsNone, bool required = false) {
+  TFieldDescriptor field;
+  field.FieldNumber = number;
+  field.Name = name;
+  field.Type = type;
+  field.Subtype = subtype;
+  field.Size = size;
+  field.Required = required ? 1 : 0;
+  return field;
+}
+
+//! The catalog table as the table component defines it.
+TTableDefinition CatalogDefinition() {
+  using vevura::fcFloat;
+  using vevura::fcString;
+  TTableDefinition d;
+  d.Fields = {FieldDef(1, "RECID", vevura::fcInteger, 0, vevura::fsAutoInc, true),
+              FieldDef(2, "API", fcString, 18),
+              FieldDef(3, "TLI", fcFloat),
+              FieldDef(4, "BLI", fcFloat),
+              FieldDef(5, "Measure", fcString, 10),
+              FieldDef(6, "IndexUOM", fcString, 10),
+              FieldDef(7, "LogMnems", fcString, 50),
+              FieldDef(8, "TIFF_Filename", fcString, 250),
+              FieldDef(9, "LIC_Filename", fcString, 250),
+              FieldDef(10, "Path", fcString, 250)};
+  d.AllowNoPrimaryIndex = true;
+  TIndexDescriptor& primary = d.Indexes[0];
+  primary.Unique = 1;
+  primary.FieldNumbers[0] = 1;
+  TIndexDescriptor& api = d.Indexes[1];
+  api.Name = "API";
+  api.CaseInsensitive = 1;
+  api.FieldNumbers[0] = 2;
+  d.SecondaryIndexCount = 1;
+  d.Indexes[vevura::kTextIndex].Name = "Sys Text";
+  d.Indexes[vevura::kTextIndex].Compression = vevura::lcFull;
+  d.Overwrite = true;
+  return d;
+}
+
+//! The catalog's fields in an open cursor, in table order.
+struct TCatalogFields {
+  explicit TCatalogFields(const TDataCursor& cursor) {
+    const std::vector<TFieldDescriptor>& fields = cursor.Fields();
+    if (fields.size() != 10) throw std::runtime_error("the catalog table has not ten fields");
+    for (size_t i = 0; i < 10; ++i) All[i] = &fields[i];
+  }
+  const TFieldDescriptor& RecId() const { return *All[0]; }
+  const TFieldDescriptor& Api() const { return *All[1]; }
+  const TFieldDescriptor* All[10];
+};
+
+void PutValues(vevura::TRecordImage record, const TCatalogFields& f, const TCatalogValues& v) {
+  vevura::SetStringField(record, f.Api(), v.Api, kLcid);
+  vevura::SetFloatField(record, *f.All[2], v.Tli);
+  vevura::SetFloatField(record, *f.All[3], v.Bli);
+  vevura::SetStringField(record, *f.All[4], v.Measure, kLcid);
+  vevura::SetStringField(record, *f.All[5], v.IndexUom, kLcid);
+  vevura::SetStringField(record, *f.All[6], v.LogMnems, kLcid);
+  vevura::SetStringField(record, *f.All[7], v.TiffFileName, kLcid);
+  vevura::SetStringField(record, *f.All[8], v.LicFileName, kLcid);
+}
+
+//! Reads every field of record into sum; returns its API value.
+std::string ReadValues(vevura::TConstRecordImage record, const TCatalogFields& f, TChecksum& sum) {
+  sum.AddInteger(vevura::GetIntegerField(record, f.RecId()));
+  std::string api = vevura::GetStringField(record, f.Api());
+  sum.AddText(api);
+  sum.AddReal(vevura::GetFloatField(record, *f.All[2]));
+  sum.AddReal(vevura::GetFloatField(record, *f.All[3]));
+  for (size_t i = 4; i < 10; ++i) sum.AddText(vevura::GetStringField(record, *f.All[i]));
+  return api;
+}
+
+class TEngineSide {
+ public:
+  explicit TEngineSide(const std::string& dir) : directory_(session_.OpenDataDirectory("", dir)) {}
+
+  void CreateCatalog(const std::string& table) {
+    vevura::TTableTarget target;
+    target.TableName = table;
+    target.Exclusive = true;
+    vevura::CreateTable(*directory_, target, CatalogDefinition());
+  }
+
+  //! Appends records generated from kSeed; exclusive: one user, written out
+  //! at the close; otherwise every post written out.
+  double Append(const std::string& table, int64_t records, bool exclusive) {
+    TCatalogGenerator generator(kSeed);
+    std::vector<TCatalogValues> chunk;
+    TStopwatch watch;
+    watch.Start();
+    TDataCursor cursor(*directory_);
+    cursor.SetTableName(table);
+    cursor.SetExclusive(exclusive);
+    cursor.OpenCursor();
+    const TCatalogFields fields(cursor);
+    std::vector<uint8_t> buffer(cursor.RecordSize());
+    for (int64_t done = 0; done < records; done += kChunk) {
+      watch.Stop();
+      FillChunk(generator, std::min(kChunk, records - done), &chunk);
+      watch.Start();
+      for (const TCatalogValues& values : chunk) {
+        cursor.InitRecord(buffer);
+        PutValues(buffer, fields, values);
+        cursor.InsertRecord(buffer, false);
+      }
+    }
+    cursor.CloseCursor(false);
+    watch.Stop();
+    return watch.Seconds();
+  }
+
+  TReadResult Lookups(const std::string& table, const std::vector<std::string>& probes) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TDataCursor cursor(*directory_);
+    cursor.SetTableName(table);
+    cursor.OpenCursor();
+    cursor.SwitchToIndex("API");
+    const TCatalogFields fields(cursor);
+    std::vector<uint8_t> key(cursor.RecordSize());
+    std::vector<uint8_t> buffer(cursor.RecordSize());
+    TChecksum sum;
+    for (const std::string& probe : probes) {
+      cursor.InitRecord(key);
+      vevura::SetStringField(key, fields.Api(), probe, kLcid);
+      const bool found = cursor.FindKey(key, false, 1, 0, false, buffer);
+      if (found && SameIgnoringCase(ReadValues(buffer, fields, sum), probe)) {
+        ++result.Rows;
+      } else {
+        ++result.Failures;
+      }
+    }
+    cursor.CloseCursor(false);
+    watch.Stop();
+    result.Seconds = watch.Seconds();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
+  TReadResult Scan(const std::string& table) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TDataCursor cursor(*directory_);
+    cursor.SetTableName(table);
+    cursor.OpenCursor();
+    cursor.SwitchToIndex("API");
+    const TCatalogFields fields(cursor);
+    std::vector<uint8_t> buffer(cursor.RecordSize());
+    TChecksum sum;
+    std::string previous;
+    cursor.First();
+    while (cursor.Next(buffer) == vevura::kCursorOnRecord) {
+      std::string api = ReadValues(buffer, fields, sum);
+      if (OutOfOrder(previous, api)) ++result.Failures;
+      previous = std::move(api);
+      ++result.Rows;
+    }
+    cursor.CloseCursor(false);
+    watch.Stop();
+    result.Seconds = watch.Seconds();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
+  //! b sorts before a without regard to case.
+  static bool OutOfOrder(const std::string& a, const std::string& b) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      const int ca = std::toupper(static_cast<unsigned char>(a[i]));
+      const int cb = std::toupper(static_cast<unsigned char>(b[i]));
+      if (ca != cb) return cb < ca;
+    }
+    return b.size() < a.size();
+  }
+
+ private:
+  vevura::TDataSession session_;
+  vevura::TDataDirectory* directory_;
+};
+
+// ----- SQLite -----
+
+struct TSqliteClose {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct TSqliteFinalize {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using TSqliteDb = std::unique_ptr<sqlite3, TSqliteClose>;
+using TSqliteStatement = std::unique_ptr<sqlite3_stmt, TSqliteFinalize>;
+
+[[noreturn]] void RaiseSqlite(sqlite3* db, const std::string& what) {
+  throw std::runtime_error("SQLite: " + what + ": " + sqlite3_errmsg(db));
+}
+
+TSqliteDb OpenSqlite(const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open(path.c_str(), &db);
+  TSqliteDb owned(db);
+  if (rc != SQLITE_OK) RaiseSqlite(db, "open " + path);
+  return owned;
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) RaiseSqlite(db, sql);
+}
+
+TSqliteStatement Prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    RaiseSqlite(db, sql);
+  }
+  return TSqliteStatement(statement);
+}
+
+constexpr const char* kSqliteLookup =
+    "SELECT RECID, API, TLI, BLI, Measure, IndexUOM, LogMnems, TIFF_Filename, LIC_Filename, Path "
+    "FROM LICCATALOG WHERE API = ?1 ORDER BY API, RECID LIMIT 1";
+constexpr const char* kSqliteScan =
+    "SELECT RECID, API, TLI, BLI, Measure, IndexUOM, LogMnems, TIFF_Filename, LIC_Filename, Path "
+    "FROM LICCATALOG ORDER BY API, RECID";
+
+//! The text of column i; null reads as empty.
+std::string_view ColumnText(sqlite3_stmt* statement, int i) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+  if (text == nullptr) return {};
+  return std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(statement, i)));
+}
+
+//! Reads every column of the current row into sum; returns its API value.
+std::string_view ReadRow(sqlite3_stmt* statement, TChecksum& sum) {
+  sum.AddInteger(sqlite3_column_int64(statement, 0));
+  const std::string_view api = ColumnText(statement, 1);
+  sum.AddText(api.data(), api.size());
+  sum.AddReal(sqlite3_column_double(statement, 2));
+  sum.AddReal(sqlite3_column_double(statement, 3));
+  for (int i = 4; i < 10; ++i) {
+    const std::string_view text = ColumnText(statement, i);
+    sum.AddText(text.data(), text.size());
+  }
+  return api;
+}
+
+//! Binds text as parameter i, or null when empty (the engine stores an
+//! empty string as null).
+void BindText(sqlite3_stmt* statement, int i, const std::string& text) {
+  if (text.empty()) {
+    sqlite3_bind_null(statement, i);
+  } else {
+    sqlite3_bind_text(statement, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  }
+}
+
+void BindValues(sqlite3_stmt* statement, const TCatalogValues& v) {
+  BindText(statement, 1, v.Api);
+  sqlite3_bind_double(statement, 2, v.Tli);
+  sqlite3_bind_double(statement, 3, v.Bli);
+  BindText(statement, 4, v.Measure);
+  BindText(statement, 5, v.IndexUom);
+  BindText(statement, 6, v.LogMnems);
+  BindText(statement, 7, v.TiffFileName);
+  BindText(statement, 8, v.LicFileName);
+}
+
+class TSqliteSide {
+ public:
+  explicit TSqliteSide(std::string dir) : dir_(std::move(dir)) {}
+
+  std::string PathOf(const std::string& table) const { return dir_ + table + kSqliteExtension; }
+
+  //! The catalog table and its "API" index in a new database file;
+  //! shared: in WAL mode.
+  void CreateCatalog(const std::string& table, bool shared) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      platform::Fs().Remove(PathOf(table) + suffix);
+    }
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    if (shared) Exec(db.get(), "PRAGMA journal_mode=WAL");
+    Exec(db.get(),
+         "CREATE TABLE LICCATALOG (RECID INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, "
+         "API VARCHAR(18) COLLATE NOCASE, TLI DOUBLE, BLI DOUBLE, Measure VARCHAR(10), "
+         "IndexUOM VARCHAR(10), LogMnems VARCHAR(50), TIFF_Filename VARCHAR(250), "
+         "LIC_Filename VARCHAR(250), Path VARCHAR(250))");
+    Exec(db.get(), "CREATE INDEX API ON LICCATALOG (API COLLATE NOCASE)");
+  }
+
+  //! Appends records generated from kSeed; exclusive: one transaction
+  //! without a journal; otherwise autocommit in WAL mode.
+  double Append(const std::string& table, int64_t records, bool exclusive) {
+    TCatalogGenerator generator(kSeed);
+    std::vector<TCatalogValues> chunk;
+    TStopwatch watch;
+    watch.Start();
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    Exec(db.get(), "PRAGMA synchronous=OFF");
+    Exec(db.get(), exclusive ? "PRAGMA journal_mode=OFF" : "PRAGMA journal_mode=WAL");
+    if (exclusive) Exec(db.get(), "BEGIN");
+    TSqliteStatement insert = Prepare(
+        db.get(),
+        "INSERT INTO LICCATALOG (API, TLI, BLI, Measure, IndexUOM, LogMnems, TIFF_Filename, "
+        "LIC_Filename) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    for (int64_t done = 0; done < records; done += kChunk) {
+      watch.Stop();
+      FillChunk(generator, std::min(kChunk, records - done), &chunk);
+      watch.Start();
+      for (const TCatalogValues& values : chunk) {
+        BindValues(insert.get(), values);
+        if (sqlite3_step(insert.get()) != SQLITE_DONE) RaiseSqlite(db.get(), "insert");
+        sqlite3_reset(insert.get());
+      }
+    }
+    insert.reset();
+    if (exclusive) Exec(db.get(), "COMMIT");
+    db.reset();
+    watch.Stop();
+    return watch.Seconds();
+  }
+
+  TReadResult Lookups(const std::string& table, const std::vector<std::string>& probes) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteStatement select = Prepare(db.get(), kSqliteLookup);
+    TChecksum sum;
+    for (const std::string& probe : probes) {
+      sqlite3_bind_text(select.get(), 1, probe.data(), static_cast<int>(probe.size()),
+                        SQLITE_STATIC);
+      const int rc = sqlite3_step(select.get());
+      if (rc == SQLITE_ROW && SameIgnoringCase(ReadRow(select.get(), sum), probe)) {
+        ++result.Rows;
+      } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+        ++result.Failures;
+      } else {
+        RaiseSqlite(db.get(), "lookup");
+      }
+      sqlite3_reset(select.get());
+    }
+    select.reset();
+    db.reset();
+    watch.Stop();
+    result.Seconds = watch.Seconds();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
+  TReadResult Scan(const std::string& table) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteStatement select = Prepare(db.get(), kSqliteScan);
+    TChecksum sum;
+    std::string previous;
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+      const std::string_view api = ReadRow(select.get(), sum);
+      std::string current(api);
+      if (TEngineSide::OutOfOrder(previous, current)) ++result.Failures;
+      previous = std::move(current);
+      ++result.Rows;
+    }
+    if (rc != SQLITE_DONE) RaiseSqlite(db.get(), "scan");
+    select.reset();
+    db.reset();
+    watch.Stop();
+    result.Seconds = watch.Seconds();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
+  //! SQLite's plan for sql, one step per line.
+  std::string Plan(const std::string& table, const std::string& sql) const {
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteStatement explain = Prepare(db.get(), "EXPLAIN QUERY PLAN " + sql);
+    std::string plan;
+    while (sqlite3_step(explain.get()) == SQLITE_ROW) {
+      if (!plan.empty()) plan += "; ";
+      plan += reinterpret_cast<const char*>(sqlite3_column_text(explain.get(), 3));
+    }
+    return plan;
+  }
+
+ private:
+  std::string dir_;  //!< ends with "/"
+};
+
+// ----- Report -----
+
+struct TLine {
+  const char* Name;
+  int64_t Count = 0;   //!< records appended or read
+  double Engine = -1;  //!< seconds, -1 when not run
+  double Sqlite = -1;  //!< seconds, -1 when not run
+};
+
+void PrintHeader() {
+  std::printf("%-18s %10s %10s %12s %10s %12s %14s\n", "", "records", "engine s", "engine rec/s",
+              "SQLite s", "SQLite rec/s", "engine/SQLite");
+}
+
+void PrintLine(const TLine& line) {
+  std::printf("%-18s %10" PRId64, line.Name, line.Count);
+  for (double seconds : {line.Engine, line.Sqlite}) {
+    if (seconds < 0) {
+      std::printf(" %10s %12s", "-", "-");
+    } else {
+      std::printf(" %10.3f %12.0f", seconds, seconds > 0 ? line.Count / seconds : 0.0);
+    }
+  }
+  if (line.Engine > 0 && line.Sqlite > 0) {
+    std::printf(" %14.2f  %s\n", line.Engine / line.Sqlite,
+                line.Engine < line.Sqlite ? "engine faster" : "SQLite faster");
+  } else {
+    std::printf(" %14s\n", "-");
+  }
+}
+
+//! One line of read checks: found records, failures and the checksums.
+bool ReportReads(const char* name, int64_t expected, const TReadResult* engine,
+                 const TReadResult* sqlite) {
+  bool sound = true;
+  for (const auto& [who, result] : {std::pair{"engine", engine}, std::pair{"SQLite", sqlite}}) {
+    if (result == nullptr) continue;
+    const bool ok = result->Rows == expected && result->Failures == 0;
+    sound = sound && ok;
+    std::printf("  %-8s %-7s %10" PRId64 " read, %" PRId64 " failed, checksum %016" PRIx64 "%s\n",
+                name, who, result->Rows, result->Failures, result->Checksum,
+                ok ? "" : "  <-- WRONG");
+  }
+  if (engine != nullptr && sqlite != nullptr) {
+    const bool same = engine->Checksum == sqlite->Checksum;
+    sound = sound && same;
+    std::printf("  %-8s checksums %s\n", name, same ? "equal" : "DIFFER");
+  }
+  return sound;
+}
+
+int64_t FileSize(const std::string& path) {
+  platform::FileAttributes attributes;
+  return platform::Fs().GetAttributes(path, &attributes) ? attributes.size : 0;
+}
+
+void PrintSizes(const std::string& dir, const std::string& table) {
+  const int64_t engine = FileSize(dir + table + ".DAT") + FileSize(dir + table + ".IDX");
+  const int64_t sqlite =
+      FileSize(dir + table + kSqliteExtension) + FileSize(dir + table + kSqliteExtension + "-wal");
+  std::printf("  %-10s engine %8.1f MB (.DAT %.1f, .IDX %.1f), SQLite %8.1f MB\n", table.c_str(),
+              engine / 1e6, FileSize(dir + table + ".DAT") / 1e6,
+              FileSize(dir + table + ".IDX") / 1e6, sqlite / 1e6);
+}
+
+// ----- The run -----
+
+//! Removes path's files and then path itself (the run makes no folders).
+void RemoveDirectoryFiles(const std::string& path) {
+  platform::ListOptions options;
+  options.include_hidden = true;
+  options.include_system = true;
+  std::vector<platform::DirEntry> entries;
+  platform::ListDirectory(path, options, &entries);
+  for (const platform::DirEntry& entry : entries) platform::Fs().Remove(path + entry.name);
+  platform::RemoveDirectory(path);
+}
+
+//! The directory the tables go into, ending with "/".
+std::string WorkDirectory(const TOptions& options) {
+  std::string dir = options.KeepDir.empty() ? platform::TempDirectory() + "engine_vs_sqlite_" +
+                                                  std::to_string(platform::CurrentProcessId())
+                                            : options.KeepDir;
+  dir = platform::IncludeTrailingSlash(platform::ExpandFileName(dir));
+  if (!platform::DirectoryExists(dir) && !platform::CreateDirectory(dir)) {
+    throw std::runtime_error("cannot create the directory " + dir);
+  }
+  return dir;
+}
+
+int Run(const TOptions& options) {
+  const std::string dir = WorkDirectory(options);
+  std::printf("engine %s against SQLite %s; tables in %s\n", vevura::kEngineVersion,
+              sqlite3_libversion(), dir.c_str());
+  std::printf(
+      "no syncs; each time runs from opening to closing the table; "
+      "engine/SQLite below 1: the engine is faster\n\n");
+  vevura::StartEngine();
+  auto engine_side = std::make_unique<TEngineSide>(dir);
+  TEngineSide& engine = *engine_side;
+  TSqliteSide sqlite(dir);
+  const std::vector<std::string> probes = MakeProbes(options.ExclusiveRecords, options.Lookups);
+
+  TLine exclusive{"exclusive append", options.ExclusiveRecords};
+  TLine shared{"shared append", options.SharedRecords};
+  TLine lookups{"lookups by API", static_cast<int64_t>(probes.size())};
+  TLine scan{"scan in API order", options.ExclusiveRecords};
+  TReadResult engine_lookups, sqlite_lookups, engine_scan, sqlite_scan;
+
+  if (options.RunEngine) {
+    engine.CreateCatalog(kExclusiveTable);
+    engine.CreateCatalog(kSharedTable);
+    exclusive.Engine = engine.Append(kExclusiveTable, options.ExclusiveRecords, true);
+    shared.Engine = engine.Append(kSharedTable, options.SharedRecords, false);
+    engine_lookups = engine.Lookups(kExclusiveTable, probes);
+    lookups.Engine = engine_lookups.Seconds;
+    engine_scan = engine.Scan(kExclusiveTable);
+    scan.Engine = engine_scan.Seconds;
+  }
+  if (options.RunSqlite) {
+    sqlite.CreateCatalog(kExclusiveTable, false);
+    sqlite.CreateCatalog(kSharedTable, true);
+    exclusive.Sqlite = sqlite.Append(kExclusiveTable, options.ExclusiveRecords, true);
+    shared.Sqlite = sqlite.Append(kSharedTable, options.SharedRecords, false);
+    sqlite_lookups = sqlite.Lookups(kExclusiveTable, probes);
+    lookups.Sqlite = sqlite_lookups.Seconds;
+    sqlite_scan = sqlite.Scan(kExclusiveTable);
+    scan.Sqlite = sqlite_scan.Seconds;
+  }
+
+  PrintHeader();
+  for (const TLine& line : {exclusive, shared, lookups, scan}) PrintLine(line);
+  std::printf("\nchecks\n");
+  const TReadResult* el = options.RunEngine ? &engine_lookups : nullptr;
+  const TReadResult* sl = options.RunSqlite ? &sqlite_lookups : nullptr;
+  const TReadResult* es = options.RunEngine ? &engine_scan : nullptr;
+  const TReadResult* ss = options.RunSqlite ? &sqlite_scan : nullptr;
+  bool sound = ReportReads("lookups", static_cast<int64_t>(probes.size()), el, sl);
+  sound = ReportReads("scan", options.ExclusiveRecords, es, ss) && sound;
+  if (options.RunSqlite) {
+    std::printf("  SQLite plans: lookup [%s], scan [%s]\n",
+                sqlite.Plan(kExclusiveTable, kSqliteLookup).c_str(),
+                sqlite.Plan(kExclusiveTable, kSqliteScan).c_str());
+  }
+  std::printf("\nfile sizes\n");
+  PrintSizes(dir, kExclusiveTable);
+  PrintSizes(dir, kSharedTable);
+
+  engine_side.reset();
+  vevura::StopEngine();
+  if (options.KeepDir.empty()) RemoveDirectoryFiles(dir);
+  return sound ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--n-exclusive N] [--n-shared N] [--lookups N] [--keep DIR] "
+                 "[--only engine|sqlite]\n",
+                 argv[0]);
+    return 1;
+  }
+  try {
+    return Run(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
