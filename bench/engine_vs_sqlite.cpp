@@ -41,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -295,16 +296,34 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 // ----- Measuring and checking -----
 
-//! Wall-clock time of the timed parts of a run.
+//! Time taken: wall clock, and the processor time of this process (user and
+//! system), which a busy machine disturbs less.
+struct TTiming {
+  double Wall = -1;  //!< seconds; -1: not measured
+  double Cpu = -1;   //!< seconds
+};
+
+//! Time of the timed parts of a run.
 class TStopwatch {
  public:
-  void Start() { started_ = Clock::now(); }
-  void Stop() { total_ += Clock::now() - started_; }
-  double Seconds() const { return std::chrono::duration<double>(total_).count(); }
+  void Start() {
+    wall_started_ = Clock::now();
+    cpu_started_ = std::clock();
+  }
+  void Stop() {
+    wall_ += Clock::now() - wall_started_;
+    cpu_ += std::clock() - cpu_started_;
+  }
+  TTiming Timing() const {
+    return {std::chrono::duration<double>(wall_).count(),
+            static_cast<double>(cpu_) / CLOCKS_PER_SEC};
+  }
 
  private:
-  Clock::time_point started_;
-  Clock::duration total_{};
+  Clock::time_point wall_started_;
+  Clock::duration wall_{};
+  std::clock_t cpu_started_ = 0;
+  std::clock_t cpu_ = 0;
 };
 
 //! An order-dependent hash of the values read, eight bytes at a time.
@@ -342,7 +361,7 @@ class TChecksum {
 
 //! What a reading run found.
 struct TReadResult {
-  double Seconds = 0;
+  TTiming Time;
   int64_t Rows = 0;       //!< records read
   int64_t Failures = 0;   //!< lookups that missed, or scan steps out of order
   uint64_t Checksum = 0;  //!< over every value read
@@ -444,7 +463,7 @@ class TEngineSide {
 
   //! Appends records generated from kSeed; exclusive: one user, written out
   //! at the close; otherwise every post written out.
-  double Append(const std::string& table, int64_t records, bool exclusive) {
+  TTiming Append(const std::string& table, int64_t records, bool exclusive) {
     TCatalogGenerator generator(kSeed);
     std::vector<TCatalogValues> chunk;
     TStopwatch watch;
@@ -467,7 +486,7 @@ class TEngineSide {
     }
     cursor.CloseCursor(false);
     watch.Stop();
-    return watch.Seconds();
+    return watch.Timing();
   }
 
   TReadResult Lookups(const std::string& table, const std::vector<std::string>& probes) {
@@ -494,7 +513,7 @@ class TEngineSide {
     }
     cursor.CloseCursor(false);
     watch.Stop();
-    result.Seconds = watch.Seconds();
+    result.Time = watch.Timing();
     result.Checksum = sum.Value();
     return result;
   }
@@ -520,7 +539,7 @@ class TEngineSide {
     }
     cursor.CloseCursor(false);
     watch.Stop();
-    result.Seconds = watch.Seconds();
+    result.Time = watch.Timing();
     result.Checksum = sum.Value();
     return result;
   }
@@ -648,7 +667,7 @@ class TSqliteSide {
 
   //! Appends records generated from kSeed; exclusive: one transaction
   //! without a journal; otherwise autocommit in WAL mode.
-  double Append(const std::string& table, int64_t records, bool exclusive) {
+  TTiming Append(const std::string& table, int64_t records, bool exclusive) {
     TCatalogGenerator generator(kSeed);
     std::vector<TCatalogValues> chunk;
     TStopwatch watch;
@@ -675,7 +694,7 @@ class TSqliteSide {
     if (exclusive) Exec(db.get(), "COMMIT");
     db.reset();
     watch.Stop();
-    return watch.Seconds();
+    return watch.Timing();
   }
 
   TReadResult Lookups(const std::string& table, const std::vector<std::string>& probes) {
@@ -701,7 +720,7 @@ class TSqliteSide {
     select.reset();
     db.reset();
     watch.Stop();
-    result.Seconds = watch.Seconds();
+    result.Time = watch.Timing();
     result.Checksum = sum.Value();
     return result;
   }
@@ -726,7 +745,7 @@ class TSqliteSide {
     select.reset();
     db.reset();
     watch.Stop();
-    result.Seconds = watch.Seconds();
+    result.Time = watch.Timing();
     result.Checksum = sum.Value();
     return result;
   }
@@ -751,30 +770,36 @@ class TSqliteSide {
 
 struct TLine {
   const char* Name;
-  int64_t Count = 0;   //!< records appended or read
-  double Engine = -1;  //!< seconds, -1 when not run
-  double Sqlite = -1;  //!< seconds, -1 when not run
+  int64_t Count = 0;  //!< records appended or read
+  TTiming Engine;
+  TTiming Sqlite;
 };
 
 void PrintHeader() {
-  std::printf("%-18s %10s %10s %12s %10s %12s %14s\n", "", "records", "engine s", "engine rec/s",
-              "SQLite s", "SQLite rec/s", "engine/SQLite");
+  std::printf("%-18s %9s | %-29s | %-29s | %s\n", "", "", "engine", "SQLite", "engine/SQLite");
+  std::printf("%-18s %9s | %8s %8s %11s | %8s %8s %11s | %6s %6s\n", "", "records", "wall s",
+              "cpu s", "records/s", "wall s", "cpu s", "records/s", "wall", "cpu");
+}
+
+void PrintTiming(const TTiming& time, int64_t count) {
+  if (time.Wall < 0) {
+    std::printf(" | %8s %8s %11s", "-", "-", "-");
+  } else {
+    std::printf(" | %8.3f %8.3f %11.0f", time.Wall, time.Cpu,
+                time.Wall > 0 ? static_cast<double>(count) / time.Wall : 0.0);
+  }
 }
 
 void PrintLine(const TLine& line) {
-  std::printf("%-18s %10" PRId64, line.Name, line.Count);
-  for (double seconds : {line.Engine, line.Sqlite}) {
-    if (seconds < 0) {
-      std::printf(" %10s %12s", "-", "-");
-    } else {
-      std::printf(" %10.3f %12.0f", seconds, seconds > 0 ? line.Count / seconds : 0.0);
-    }
-  }
-  if (line.Engine > 0 && line.Sqlite > 0) {
-    std::printf(" %14.2f  %s\n", line.Engine / line.Sqlite,
-                line.Engine < line.Sqlite ? "engine faster" : "SQLite faster");
+  std::printf("%-18s %9" PRId64, line.Name, line.Count);
+  PrintTiming(line.Engine, line.Count);
+  PrintTiming(line.Sqlite, line.Count);
+  if (line.Engine.Wall > 0 && line.Sqlite.Wall > 0 && line.Sqlite.Cpu > 0) {
+    std::printf(" | %6.2f %6.2f  %s\n", line.Engine.Wall / line.Sqlite.Wall,
+                line.Engine.Cpu / line.Sqlite.Cpu,
+                line.Engine.Wall < line.Sqlite.Wall ? "engine faster" : "SQLite faster");
   } else {
-    std::printf(" %14s\n", "-");
+    std::printf(" | %6s %6s\n", "-", "-");
   }
 }
 
@@ -843,39 +868,45 @@ int Run(const TOptions& options) {
               sqlite3_libversion(), dir.c_str());
   std::printf(
       "no syncs; each time runs from opening to closing the table; "
-      "engine/SQLite below 1: the engine is faster\n\n");
+      "engine/SQLite below 1: the engine is faster (by wall time)\n\n");
   vevura::StartEngine();
   auto engine_side = std::make_unique<TEngineSide>(dir);
   TEngineSide& engine = *engine_side;
   TSqliteSide sqlite(dir);
   const std::vector<std::string> probes = MakeProbes(options.ExclusiveRecords, options.Lookups);
 
-  TLine exclusive{"exclusive append", options.ExclusiveRecords};
-  TLine shared{"shared append", options.SharedRecords};
-  TLine lookups{"lookups by API", static_cast<int64_t>(probes.size())};
-  TLine scan{"scan in API order", options.ExclusiveRecords};
+  TLine exclusive{"exclusive append", options.ExclusiveRecords, {}, {}};
+  TLine shared{"shared append", options.SharedRecords, {}, {}};
+  TLine lookups{"lookups by API", static_cast<int64_t>(probes.size()), {}, {}};
+  TLine scan{"scan in API order", options.ExclusiveRecords, {}, {}};
   TReadResult engine_lookups, sqlite_lookups, engine_scan, sqlite_scan;
 
+  // Line by line, the engine and then SQLite, so that a change in the
+  // machine's load falls on both.
   if (options.RunEngine) {
     engine.CreateCatalog(kExclusiveTable);
     engine.CreateCatalog(kSharedTable);
-    exclusive.Engine = engine.Append(kExclusiveTable, options.ExclusiveRecords, true);
-    shared.Engine = engine.Append(kSharedTable, options.SharedRecords, false);
-    engine_lookups = engine.Lookups(kExclusiveTable, probes);
-    lookups.Engine = engine_lookups.Seconds;
-    engine_scan = engine.Scan(kExclusiveTable);
-    scan.Engine = engine_scan.Seconds;
   }
   if (options.RunSqlite) {
     sqlite.CreateCatalog(kExclusiveTable, false);
     sqlite.CreateCatalog(kSharedTable, true);
-    exclusive.Sqlite = sqlite.Append(kExclusiveTable, options.ExclusiveRecords, true);
-    shared.Sqlite = sqlite.Append(kSharedTable, options.SharedRecords, false);
-    sqlite_lookups = sqlite.Lookups(kExclusiveTable, probes);
-    lookups.Sqlite = sqlite_lookups.Seconds;
-    sqlite_scan = sqlite.Scan(kExclusiveTable);
-    scan.Sqlite = sqlite_scan.Seconds;
   }
+  if (options.RunEngine) {
+    exclusive.Engine = engine.Append(kExclusiveTable, options.ExclusiveRecords, true);
+  }
+  if (options.RunSqlite) {
+    exclusive.Sqlite = sqlite.Append(kExclusiveTable, options.ExclusiveRecords, true);
+  }
+  if (options.RunEngine) shared.Engine = engine.Append(kSharedTable, options.SharedRecords, false);
+  if (options.RunSqlite) shared.Sqlite = sqlite.Append(kSharedTable, options.SharedRecords, false);
+  if (options.RunEngine) engine_lookups = engine.Lookups(kExclusiveTable, probes);
+  if (options.RunSqlite) sqlite_lookups = sqlite.Lookups(kExclusiveTable, probes);
+  if (options.RunEngine) engine_scan = engine.Scan(kExclusiveTable);
+  if (options.RunSqlite) sqlite_scan = sqlite.Scan(kExclusiveTable);
+  lookups.Engine = engine_lookups.Time;
+  lookups.Sqlite = sqlite_lookups.Time;
+  scan.Engine = engine_scan.Time;
+  scan.Sqlite = sqlite_scan.Time;
 
   PrintHeader();
   for (const TLine& line : {exclusive, shared, lookups, scan}) PrintLine(line);
