@@ -92,10 +92,12 @@ void TDataCursor::FreeAllBlobs() {
   blob_undo_.clear();
 }
 
-void TDataCursor::FreeChangedBlobs() {
+void TDataCursor::FreeChangedBlobs(int32_t record_number) {
   std::vector<const TBlobBuffer*> changed;
   for (const auto& buffer : blobs_) {
-    if (buffer->Modified()) changed.push_back(buffer.get());
+    if (buffer->Modified() && buffer->RecordNumber() == record_number) {
+      changed.push_back(buffer.get());
+    }
   }
   for (const TBlobBuffer* buffer : changed) EraseBlob(buffer);
 }

@@ -449,22 +449,27 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   std::vector<uint8_t> image(buffer.begin(), buffer.begin() + record_size_);
   TChangeScope scope(*this);
   const int32_t n = record_number_;
+  bool keys_changed = false;
+  bool blob_written = false;
   try {
     if (PositionCode() != kCursorOnRecord) Raise(VEVURA_NOCURRREC);
     LockForModify(scope, optimistic, began);
-    TRecordRef slot = FetchRecord(n, rdForward);
-    const std::vector<uint8_t> stored(slot->Data().begin(), slot->Data().end());
+    const std::vector<uint8_t> stored = StoredImage(n);
     SetRecordRowId(image, RecordRowId(stored));
     CheckUniqueKeys(image, stored);
     CheckBlobBuffers(image, false);
     scope.BeginChanges();
-    const bool keys_changed = ReplaceKeys(stored, image, n);
-    const bool words_changed = UpdateWords(stored, image, n);
-    const bool blob_written = SaveBlobs(image, n, false);
-    slot->SetFieldsFrom(image.data());
-    slot->SetAutoIncValue(RecordRowId(image));
-    std::copy(slot->Data().begin(), slot->Data().end(), image.begin());
-    table_->ChangesMade(true, keys_changed || words_changed, blob_written);
+    keys_changed = ReplaceKeys(stored, image, n);
+    keys_changed = UpdateWords(stored, image, n) || keys_changed;
+    blob_written = SaveBlobs(image, n, false);
+    {
+      // Unpinned before the flush, which writes only unpinned buffers.
+      TRecordRef slot = FetchRecord(n, rdForward);
+      slot->SetFieldsFrom(image.data());
+      slot->SetAutoIncValue(RecordRowId(image));
+      std::copy(slot->Data().begin(), slot->Data().end(), image.begin());
+    }
+    table_->ChangesMade(true, keys_changed, blob_written);
     scope.ChangesDone();
   } catch (...) {
     scope.Fail();
@@ -509,10 +514,9 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
   try {
     if (PositionCode() != kCursorOnRecord) Raise(VEVURA_NOCURRREC);
     LockForDelete(scope, buffer);
-    TRecordRef slot = FetchRecord(n, rdForward);
-    const std::vector<uint8_t> stored(slot->Data().begin(), slot->Data().end());
+    const std::vector<uint8_t> stored = StoredImage(n);
     scope.BeginChanges();
-    const bool blob_freed = RemoveRecord(slot, stored, n);
+    const bool blob_freed = RemoveRecord(stored, n);
     table_->ChangesMade(true, true, blob_freed);
     scope.ChangesDone();
   } catch (...) {
@@ -544,7 +548,7 @@ void TDataCursor::LockForDelete(TChangeScope& scope, std::span<const uint8_t> bu
   scope.LockRecord(n);
 }
 
-bool TDataCursor::RemoveRecord(TRecordRef& slot, const std::vector<uint8_t>& stored, int32_t n) {
+bool TDataCursor::RemoveRecord(const std::vector<uint8_t>& stored, int32_t n) {
   ReplaceKeys(stored, {}, n);
   TBTree tree = EditTree(kSlotIndex);
   TSlotKey live = SlotKeyOf(stored);
@@ -554,8 +558,14 @@ bool TDataCursor::RemoveRecord(TRecordRef& slot, const std::vector<uint8_t>& sto
   table_->IndexFile().DecrementRecordCount();
   RemoveWords(stored, n);
   const bool blob_freed = DeleteBlobs(stored);
-  Records().FreeRecord(slot.get());
+  // Unpinned before the flush, which writes only unpinned buffers.
+  Records().FreeRecord(FetchRecord(n, rdForward).get());
   return blob_freed;
+}
+
+std::vector<uint8_t> TDataCursor::StoredImage(int32_t n) {
+  TRecordRef slot = FetchRecord(n, rdForward);
+  return std::vector<uint8_t>(slot->Data().begin(), slot->Data().end());
 }
 
 void TDataCursor::StandAgain() {
@@ -598,7 +608,7 @@ void TDataCursor::CancelEdit() {
   RequireOpen();
   // Changed BLOBs of the cancelled edit are never posted: left changed, they
   // would count as another record's at the next post.
-  FreeChangedBlobs();
+  FreeChangedBlobs(record_number_);
   if (Session().LockProtocol() == lpOptimistic) {
     edit_changed_ = false;
     return;

@@ -395,7 +395,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! The steps of an insert after its checks; true when a BLOB was written.
   bool StoreNewRecord(std::vector<uint8_t>& image, int32_t n);
   //! The steps of a delete after its checks; true when a BLOB was freed.
-  bool RemoveRecord(TRecordRef& slot, const std::vector<uint8_t>& stored, int32_t n);
+  bool RemoveRecord(const std::vector<uint8_t>& stored, int32_t n);
+  //! A copy of the stored image of record n.
+  std::vector<uint8_t> StoredImage(int32_t n);
   //! The record lock and the checks of a modify and of a delete.
   void LockForModify(TChangeScope& scope, bool optimistic, const std::vector<uint8_t>& began);
   void LockForDelete(TChangeScope& scope, std::span<const uint8_t> buffer);
@@ -432,8 +434,8 @@ class TDataCursor final : public TCursorTableLocks,
   //! The unchanged buffer a post saved into this field of this record.
   TBlobBuffer* SavedBlobOf(const TFieldDescriptor& field, std::span<const uint8_t> record) const;
   void EraseBlob(const TBlobBuffer* buffer);
-  //! Frees the buffers whose changes an edit's cancel dropped.
-  void FreeChangedBlobs();
+  //! Frees the changed buffers of the record whose edit was cancelled.
+  void FreeChangedBlobs(int32_t record_number);
   //! VEVURA_MEMOCORRUPT, before any change, for a reference to no buffer or
   //! changed buffers of another record.
   void CheckBlobBuffers(std::span<const uint8_t> record, bool new_record) const;

@@ -1,0 +1,683 @@
+// Changing tables through cursors: row ids and record slots, unique keys,
+// both lock protocols, value rules and defaults, BLOB fields with the word
+// index, and failed changes that must leave the table as it was.
+
+#include "engine/core/data_cursor.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core_test_support.h"
+#include "engine/core/table_create.h"
+#include "engine/core/table_verify.h"
+#include "engine/storage/btree.h"
+#include "engine/storage/date_encoding.h"
+#include "engine/storage/key_builder.h"
+#include "engine/storage/key_compare.h"
+#include "engine/storage/record_layout.h"
+#include "platform/fault_file_system.h"
+#include "platform/system.h"
+#include "table_create_support.h"
+
+namespace vevura {
+namespace {
+
+using test::CodeOf;
+using test::FieldDef;
+using test::IndexDef;
+
+constexpr uint16_t kName = 2;
+constexpr uint16_t kCode = 3;
+constexpr uint16_t kNotes = 4;
+
+//! ID (auto-increment; the primary index when asked), NAME (string 20, the
+//! case-insensitive index "ByName"), CODE (string 10, the unique index
+//! "ByCode"), NOTES (memo); the word index over NAME and NOTES.
+TTableDefinition PeopleDefinition(bool primary = true) {
+  TTableDefinition d = test::ComponentDefinition({
+      FieldDef(1, "ID", fcInteger, fsAutoInc),
+      FieldDef(kName, "NAME", fcString, fsNone, 20),
+      FieldDef(kCode, "CODE", fcString, fsNone, 10),
+      FieldDef(kNotes, "NOTES", fcBlob, fsMemo),
+  });
+  if (primary) d.Indexes[0] = IndexDef("", {1}, true);
+  d.Indexes[1] = IndexDef("ByName", {kName}, false, true);
+  d.Indexes[2] = IndexDef("ByCode", {kCode}, true);
+  d.SecondaryIndexCount = 2;
+  d.Indexes[kTextIndex].FieldNumbers[0] = kName;
+  d.Indexes[kTextIndex].FieldNumbers[1] = kNotes;
+  return d;
+}
+
+std::span<const uint8_t> Bytes(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+class CursorEditTest : public test::EngineTest {
+ protected:
+  void TearDown() override {
+    session_->SetLockProtocol(lpPessimistic);
+    test::EngineTest::TearDown();
+  }
+
+  void Create(const std::string& name, const TTableDefinition& definition) {
+    TTableTarget target;
+    target.TableName = name;
+    target.Exclusive = true;
+    CreateTable(*directory_, target, definition);
+  }
+  std::unique_ptr<TDataCursor> OpenOn(const std::string& name, bool exclusive = false) {
+    auto cursor = std::make_unique<TDataCursor>(*directory_);
+    cursor->SetTableName(name);
+    cursor->SetExclusive(exclusive);
+    cursor->OpenCursor();
+    return cursor;
+  }
+  static const TFieldDescriptor& F(const TDataCursor& c, uint16_t number) {
+    return c.Fields()[number - 1];
+  }
+  static std::vector<uint8_t> Person(TDataCursor& c, const std::string& name,
+                                     const std::string& code) {
+    std::vector<uint8_t> record(c.RecordSize());
+    c.InitRecord(record);
+    SetStringField(record, F(c, kName), name, 0);
+    SetStringField(record, F(c, kCode), code, 0);
+    return record;
+  }
+  static std::vector<uint8_t> Add(TDataCursor& c, const std::string& name,
+                                  const std::string& code) {
+    std::vector<uint8_t> record = Person(c, name, code);
+    c.InsertRecord(record, true);
+    return record;
+  }
+  //! Stands on record number n and returns its image.
+  static std::vector<uint8_t> GoTo(TDataCursor& c, int32_t n) {
+    std::vector<uint8_t> record(c.RecordSize());
+    c.First();
+    while (c.Next(record) == kCursorOnRecord) {
+      if (c.RecordNumber() == n) return record;
+    }
+    ADD_FAILURE() << "no record " << n;
+    return record;
+  }
+  static std::string NameOf(const TDataCursor& c, std::span<const uint8_t> record) {
+    return GetStringField(record, F(c, kName));
+  }
+  //! The whole memo of the current record, read through the cursor.
+  static std::string MemoOf(TDataCursor& c) {
+    std::vector<uint8_t> record(c.RecordSize());
+    EXPECT_EQ(c.GetCurrentRecord(record, false), kCursorOnRecord);
+    int32_t length = -1;
+    EXPECT_EQ(c.OpenBlob(kNotes, record, boRead, &length), 0);
+    std::string text(static_cast<size_t>(std::max(length, 0)), '\0');
+    int32_t read = -1;
+    EXPECT_EQ(c.ReadBlob(kNotes, record, 0, length, reinterpret_cast<uint8_t*>(text.data()), &read),
+              0);
+    EXPECT_EQ(read, length);
+    EXPECT_EQ(c.CloseBlob(kNotes, record), 0);
+    return text;
+  }
+  //! Writes text as the whole memo of record through the cursor.
+  static void SetMemo(TDataCursor& c, std::vector<uint8_t>& record, const std::string& text) {
+    int32_t length = -1;
+    ASSERT_EQ(c.OpenBlob(kNotes, record, boWrite, &length), 0);
+    ASSERT_EQ(c.TruncateBlob(kNotes, record, 0), 0);
+    ASSERT_EQ(c.WriteBlob(kNotes, record, 0, static_cast<int32_t>(text.size()), Bytes(text).data()),
+              0);
+  }
+  //! The word index holds word for the field of the record with row_id.
+  static bool HasWord(TDataCursor& c, uint16_t field, const std::string& word, int32_t row_id) {
+    TDataTable& table = *c.Table();
+    TKeyContext context =
+        MakeKeyContext(table.DataFile().LanguageId(), table.DataFile().SortId(), kTextIndex,
+                       table.IndexFile().GetIndexDescriptor(kTextIndex), c.Fields(), c.TableName());
+    std::vector<uint8_t> key(kTextKeyLength);
+    BuildTextKey(context, field, word, row_id, key.data());
+    TIndexKeyComparer comparer(context);
+    TBTreePath path;
+    return TBTree(table.IndexFile(), kTextIndex, comparer, path).LocateKey(key.data());
+  }
+  static void ExpectSound(TDataCursor& c) {
+    TTableVerifyReport report = VerifyTable(*c.Table());
+    EXPECT_TRUE(report.Clean()) << report.Describe();
+  }
+};
+
+TEST_F(CursorEditTest, RowIdsCountUpAndSlotsAreReusedOnlyWithAPrimaryIndex) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  std::vector<int32_t> ids;
+  for (const char* name : {"Ann", "Bob", "Cid"}) {
+    std::vector<uint8_t> record = Add(*c, name, name);
+    ids.push_back(GetIntegerField(record, F(*c, 1)));
+    EXPECT_EQ(c->RecordNumber(), static_cast<int32_t>(ids.size())) << "stands on the new record";
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), c->CurrentRecord().begin()));
+  }
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3}));
+
+  // Deleting the last record does not give its row id back; the new record
+  // takes its slot.
+  c->DeleteRecord(GoTo(*c, 3), true);
+  std::vector<uint8_t> dan = Add(*c, "Dan", "D");
+  EXPECT_EQ(RecordRowId(dan), 4);
+  EXPECT_EQ(c->RecordNumber(), 3);
+
+  // In name order a delete moves the cursor on to the record that followed.
+  c->SwitchToIndex("ByName");
+  c->DeleteRecord(GoTo(*c, 2), true);
+  EXPECT_EQ(NameOf(*c, c->CurrentRecord()), "Dan");
+  EXPECT_EQ(RecordLink(Add(*c, "Eve", "E")), 2) << "the freed slot 2 is taken again";
+  EXPECT_EQ(c->GetRecordCount(), 3);
+  EXPECT_EQ(c->Table()->DataFile().Header().NextRecordNumber, 4);
+  ExpectSound(*c);
+
+  // Without a primary index every insert appends.
+  Create("LOG", PeopleDefinition(false));
+  auto log = OpenOn("LOG");
+  for (const char* name : {"a", "b", "c"}) Add(*log, name, name);
+  log->DeleteRecord(GoTo(*log, 2), true);
+  EXPECT_EQ(log->RecordNumber(), 3) << "record-number order: on the record that followed";
+  std::vector<uint8_t> d = Add(*log, "d", "d");
+  EXPECT_EQ(log->RecordNumber(), 4);
+  EXPECT_EQ(RecordRowId(d), 4);
+  EXPECT_EQ(log->GetRecordCount(), 3);
+  ExpectSound(*log);
+}
+
+TEST_F(CursorEditTest, DuplicateKeyChangesNothing) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  Add(*c, "Ann", "A");
+  Add(*c, "Bob", "B");
+  TDataTable& table = *c->Table();
+  const TDataHeader before = table.DataFile().Header();
+
+  std::vector<uint8_t> cat = Person(*c, "Cat", "A");
+  try {
+    c->InsertRecord(cat, true);
+    ADD_FAILURE() << "a duplicate code was accepted";
+  } catch (const EVEVURAEngineError& e) {
+    EXPECT_EQ(e.ErrorCode, VEVURA_KEYVIOL);
+    EXPECT_EQ(e.ErrorIndex, "ByCode");
+  }
+  EXPECT_EQ(RecordRowId(cat), 0) << "the caller's buffer is left alone";
+  EXPECT_EQ(c->GetRecordCount(), 2);
+  EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 2);
+  EXPECT_EQ(table.DataFile().Header().NextRecordNumber, before.NextRecordNumber);
+  EXPECT_EQ(table.DataFile().LastAutoIncValue(), before.LastAutoIncValue);
+  EXPECT_FALSE(table.WriteLocked());
+  EXPECT_EQ(table.CursorRecordLocks().Count(), 0);
+
+  // A modify that would duplicate a code is refused the same way.
+  std::vector<uint8_t> bob = GoTo(*c, 2);
+  ASSERT_EQ(c->GetCurrentRecord(bob, true), kCursorOnRecord);
+  SetStringField(bob, F(*c, kCode), "A", 0);
+  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(bob, true, true); }), VEVURA_KEYVIOL);
+  EXPECT_EQ(GetStringField(c->CurrentRecord(), F(*c, kCode)), "B");
+  EXPECT_EQ(c->LockedRecord(), 2) << "the edit keeps its lock after a refused post";
+  c->CancelEdit();
+  EXPECT_EQ(table.CursorRecordLocks().Count(), 0);
+  ExpectSound(*c);
+
+  // The row id was not spent, and the files on disk agree.
+  EXPECT_EQ(RecordRowId(Add(*c, "Cat", "C")), 3);
+  c->CloseCursor(false);
+  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 3);
+}
+
+TEST_F(CursorEditTest, EachChangeIsOnDiskWhenItReturns) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  // Another session has a table object of its own, which reads the disk.
+  TDataSession other_session;
+  TDataDirectory* other_directory = other_session.OpenDataDirectory("", dir_.path());
+  TDataCursor other(*other_directory);
+  other.SetTableName("PEOPLE");
+  other.OpenCursor();
+  auto names_seen = [&] {
+    std::vector<std::string> names;
+    std::vector<uint8_t> record(other.RecordSize());
+    other.Refresh();  // re-reads the headers under the read lock
+    other.First();
+    while (other.Next(record) == kCursorOnRecord) names.push_back(NameOf(other, record));
+    return names;
+  };
+
+  Add(*c, "Ann", "A");
+  Add(*c, "Bob", "B");
+  EXPECT_EQ(names_seen(), (std::vector<std::string>{"Ann", "Bob"}));
+  std::vector<uint8_t> ann = GoTo(*c, 1);
+  ASSERT_EQ(c->GetCurrentRecord(ann, true), kCursorOnRecord);
+  SetStringField(ann, F(*c, kName), "Amy", 0);
+  c->ModifyRecord(ann, true, true);
+  EXPECT_EQ(names_seen(), (std::vector<std::string>{"Amy", "Bob"}));
+  c->DeleteRecord(GoTo(*c, 2), true);
+  EXPECT_EQ(names_seen(), (std::vector<std::string>{"Amy"}));
+  other.CloseCursor(false);
+}
+
+TEST_F(CursorEditTest, PessimisticEditKeepsOtherCursorsOfTheTableOff) {
+  Create("PEOPLE", PeopleDefinition());
+  auto a = OpenOn("PEOPLE");
+  auto b = OpenOn("PEOPLE");
+  ASSERT_EQ(a->Table(), b->Table());
+  Add(*a, "Ann", "A");
+  Add(*a, "Bob", "B");
+
+  std::vector<uint8_t> by_a = GoTo(*a, 1);
+  ASSERT_EQ(a->GetCurrentRecord(by_a, true), kCursorOnRecord);
+  EXPECT_EQ(a->LockedRecord(), 1);
+  std::vector<uint8_t> by_b = GoTo(*b, 1);
+  EXPECT_EQ(CodeOf([&] { b->DeleteRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeOf([&] { b->GetCurrentRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
+  EXPECT_FALSE(b->Table()->WriteLocked());
+  EXPECT_EQ(b->GetRecordCount(), 2);
+
+  // The editing cursor posts and releases; then the other one may delete.
+  SetStringField(by_a, F(*a, kName), "Amy", 0);
+  a->ModifyRecord(by_a, true, true);
+  EXPECT_EQ(a->LockedRecord(), 0);
+  by_b = GoTo(*b, 1);
+  EXPECT_EQ(NameOf(*b, by_b), "Amy");
+  b->DeleteRecord(by_b, true);
+  EXPECT_EQ(a->GetRecordCount(), 1);
+
+  // A cursor may delete the record it is editing itself.
+  std::vector<uint8_t> bob = GoTo(*a, 2);
+  ASSERT_EQ(a->GetCurrentRecord(bob, true), kCursorOnRecord);
+  a->DeleteRecord(bob, true);
+  EXPECT_EQ(a->LockedRecord(), 0);
+  EXPECT_EQ(a->GetRecordCount(), 0);
+  ExpectSound(*a);
+}
+
+TEST_F(CursorEditTest, OptimisticPostOfAChangedRecordFailsUntilCancelled) {
+  session_->SetLockProtocol(lpOptimistic);
+  Create("PEOPLE", PeopleDefinition());
+  auto a = OpenOn("PEOPLE");
+  auto b = OpenOn("PEOPLE");
+  Add(*a, "Ann", "A");
+
+  std::vector<uint8_t> by_a = GoTo(*a, 1);
+  ASSERT_EQ(a->GetCurrentRecord(by_a, true), kCursorOnRecord);
+  EXPECT_EQ(a->LockedRecord(), 0) << "lpOptimistic locks only inside a post";
+  std::vector<uint8_t> by_b = GoTo(*b, 1);
+  ASSERT_EQ(b->GetCurrentRecord(by_b, true), kCursorOnRecord);
+  SetStringField(by_b, F(*b, kName), "Bea", 0);
+  b->ModifyRecord(by_b, true, true);
+
+  SetStringField(by_a, F(*a, kName), "Amy", 0);
+  EXPECT_EQ(CodeOf([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
+  EXPECT_TRUE(a->EditChanged());
+  // The cursor now holds the changed record, yet the edit stays refused.
+  EXPECT_EQ(NameOf(*a, a->CurrentRecord()), "Bea");
+  EXPECT_EQ(CodeOf([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
+  EXPECT_EQ(a->Table()->CursorRecordLocks().Count(), 0);
+
+  a->CancelEdit();
+  EXPECT_FALSE(a->EditChanged());
+  ASSERT_EQ(a->GetCurrentRecord(by_a, false), kCursorOnRecord);
+  ASSERT_EQ(a->GetCurrentRecord(by_a, true), kCursorOnRecord);
+  SetStringField(by_a, F(*a, kName), "Amy", 0);
+  a->ModifyRecord(by_a, true, true);
+  by_b = GoTo(*b, 1);
+  EXPECT_EQ(NameOf(*b, by_b), "Amy");
+  ExpectSound(*a);
+}
+
+TEST_F(CursorEditTest, ValueRulesRefuseAPostBeforeAnyLock) {
+  TTableDefinition d = test::ComponentDefinition({
+      FieldDef(1, "N", fcString, fsNone, 10, true),
+      FieldDef(2, "AGE", fcInteger),
+  });
+  d.Fields[1].MinValue = "18";
+  d.Fields[1].MaxValue = "65";
+  Create("RULES", d);
+  auto c = OpenOn("RULES");
+  TDataTable& table = *c->Table();
+  std::vector<uint8_t> record(c->RecordSize());
+  c->InitRecord(record);
+  auto post = [&] { return test::RaisedBy([&] { c->InsertRecord(record, true); }); };
+
+  // A refused post takes no lock at all.
+  const int64_t lock_calls = fs_.TotalCalls();
+  EVEVURAEngineError missing = post();
+  EXPECT_EQ(missing.ErrorCode, VEVURA_REQDERR);
+  EXPECT_EQ(missing.ErrorField, "N");
+  EXPECT_EQ(missing.ErrorTable, "RULES");
+  SetStringField(record, F(*c, 1), "x", 0);
+  EXPECT_EQ(post().ErrorCode, VEVURA_MINVALERR) << "a null value compares as 0";
+  SetIntegerField(record, F(*c, 2), 17);
+  EXPECT_EQ(post().ErrorField, "AGE");
+  EXPECT_EQ(post().ErrorCode, VEVURA_MINVALERR);
+  SetIntegerField(record, F(*c, 2), 66);
+  EXPECT_EQ(post().ErrorCode, VEVURA_MAXVALERR);
+  EXPECT_EQ(fs_.TotalCalls(), lock_calls);
+  EXPECT_EQ(c->GetRecordCount(), 0);
+  EXPECT_EQ(table.DataFile().Header().NextRecordNumber, 1);
+  for (int32_t age : {18, 65}) {
+    SetIntegerField(record, F(*c, 2), age);
+    EXPECT_EQ(post().ErrorCode, 0) << age;
+  }
+
+  std::vector<uint8_t> first = GoTo(*c, 1);
+  ASSERT_EQ(c->GetCurrentRecord(first, true), kCursorOnRecord);
+  SetIntegerField(first, F(*c, 2), 70);
+  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(first, true, true); }), VEVURA_MAXVALERR);
+  EXPECT_EQ(GetIntegerField(c->CurrentRecord(), F(*c, 2)), 18);
+  c->CancelEdit();
+  ExpectSound(*c);
+}
+
+TEST_F(CursorEditTest, DefaultsAreTakenWhenTheRecordIsInitialised) {
+  TTableDefinition d = test::ComponentDefinition({
+      FieldDef(1, "TS", fcTimeStamp),
+      FieldDef(2, "D", fcDate),
+      FieldDef(3, "I", fcInteger),
+      FieldDef(4, "S", fcString, fsNone, 10),
+      FieldDef(5, "X", fcInteger),
+  });
+  d.Fields[0].DefaultValue = "CURRENT_TIMESTAMP";
+  d.Fields[1].DefaultValue = "current_date";
+  d.Fields[2].DefaultValue = "42";
+  d.Fields[3].DefaultValue = "none";
+  Create("STAMPS", d);
+  auto c = OpenOn("STAMPS");
+  std::vector<uint8_t> record(c->RecordSize(), 0xAB);
+
+  const double before = platform::Now();
+  c->InitRecord(record);
+  const double after = platform::Now();
+  const double stamp = GetTimeStampField(record, F(*c, 1));
+  EXPECT_GE(stamp, TimeStampFromDayCount(before));
+  EXPECT_LE(stamp, TimeStampFromDayCount(after));
+  const int32_t day = GetDateField(record, F(*c, 2));
+  EXPECT_TRUE(day == DayNumberFromDayCount(before) || day == DayNumberFromDayCount(after));
+  EXPECT_EQ(GetIntegerField(record, F(*c, 3)), 42);
+  EXPECT_EQ(GetStringField(record, F(*c, 4)), "none");
+  EXPECT_TRUE(FieldIsNull(record, F(*c, 5)));
+  EXPECT_EQ(RecordRowId(record), 0);
+
+  // Posted later, the record keeps the moment it was initialised at.
+  platform::SleepMs(30);
+  c->InsertRecord(record, true);
+  EXPECT_EQ(GetTimeStampField(c->CurrentRecord(), F(*c, 1)), stamp);
+}
+
+TEST_F(CursorEditTest, RowIdsAfterTheWrapSkipValuesThatSlotsStillCarry) {
+  // Sets the table's last auto-increment value as another program would.
+  auto set_last = [](TDataTable& table, int32_t value) {
+    table.WriteLock();
+    table.DataFile().SetLastAutoIncValue(value);
+    table.ChangesMade(true, false, false);
+    table.WriteUnlock();
+  };
+  auto row_ids = [&](TDataCursor& c) {
+    std::set<int32_t> ids;
+    std::vector<uint8_t> record(c.RecordSize());
+    c.First();
+    while (c.Next(record) == kCursorOnRecord) ids.insert(RecordRowId(record));
+    return ids;
+  };
+
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  for (const char* name : {"r1", "r2", "r3", "r4"}) Add(*c, name, name);
+  c->DeleteRecord(GoTo(*c, 2), true);  // slot 2 stays free with row id 2
+  c->DeleteRecord(GoTo(*c, 4), true);  // slot 4 is taken again first
+  set_last(*c->Table(), 2147483646);
+  EXPECT_EQ(RecordRowId(Add(*c, "max", "max")), 2147483647);
+  EXPECT_EQ(c->RecordNumber(), 4);
+  // 1 and 3 are live, 2 is carried by the free slot 2; 4 has gone with the
+  // reuse of slot 4.
+  EXPECT_EQ(RecordRowId(Add(*c, "wrapped", "w")), 4);
+  EXPECT_EQ(c->RecordNumber(), 2);
+  EXPECT_EQ(c->Table()->DataFile().LastAutoIncValue(), 4);
+  EXPECT_EQ(row_ids(*c), (std::set<int32_t>{1, 3, 4, 2147483647}));
+  ExpectSound(*c);
+
+  // Without a primary index free slots keep their row ids for good.
+  Create("LOG", PeopleDefinition(false));
+  auto log = OpenOn("LOG");
+  for (const char* name : {"r1", "r2", "r3"}) Add(*log, name, name);
+  log->DeleteRecord(GoTo(*log, 2), true);
+  set_last(*log->Table(), 2147483646);
+  EXPECT_EQ(RecordRowId(Add(*log, "max", "max")), 2147483647);
+  EXPECT_EQ(RecordRowId(Add(*log, "wrapped", "w")), 4);
+  EXPECT_EQ(RecordRowId(Add(*log, "next", "n")), 5);
+  EXPECT_EQ(row_ids(*log), (std::set<int32_t>{1, 3, 4, 5, 2147483647}));
+  ExpectSound(*log);
+}
+
+TEST_F(CursorEditTest, BlobBuffersAreReadWrittenAndPostedWithTheirWords) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  std::vector<uint8_t> ann = Person(*c, "Ann", "A");
+  int32_t length = -1;
+  ASSERT_EQ(c->OpenBlob(kNotes, ann, boWrite, &length), 0);
+  EXPECT_EQ(length, 0);
+  EXPECT_LT(GetBlobField(ann, F(*c, kNotes)).FirstBlock, 0) << "refers to the cursor's buffer";
+  EXPECT_TRUE(FieldIsNull(ann, F(*c, kNotes)));
+  const std::string text = "the quick brown fox";
+  ASSERT_EQ(c->WriteBlob(kNotes, ann, 0, 19, Bytes(text).data()), 0);
+  EXPECT_FALSE(FieldIsNull(ann, F(*c, kNotes)));
+  ASSERT_EQ(c->GetBlobSize(kNotes, ann, &length), 0);
+  EXPECT_EQ(length, 19);
+
+  std::string out(10, '.');
+  auto* bytes = reinterpret_cast<uint8_t*>(out.data());
+  int32_t read = -1;
+  EXPECT_EQ(c->ReadBlob(kNotes, ann, 4, 5, bytes, &read), 0);
+  EXPECT_EQ(out.substr(0, static_cast<size_t>(read)), "quick");
+  EXPECT_EQ(c->ReadBlob(kNotes, ann, 16, 10, bytes, &read), VEVURA_ENDOFBLOB);
+  EXPECT_EQ(out.substr(0, static_cast<size_t>(read)), "fox");
+  EXPECT_EQ(c->ReadBlob(kNotes, ann, 30, 1, bytes, &read), VEVURA_ENDOFBLOB);
+  EXPECT_EQ(read, 0);
+  ASSERT_EQ(c->TruncateBlob(kNotes, ann, 15), 0);
+  ASSERT_EQ(c->GetBlobSize(kNotes, ann, &length), 0);
+  EXPECT_EQ(length, 15);
+
+  // Fields that are no BLOB, fields without a buffer, references to none.
+  EXPECT_EQ(c->OpenBlob(kName, ann, boRead, &length), VEVURA_NOTABLOB);
+  EXPECT_EQ(c->OpenBlob(99, ann, boRead, &length), VEVURA_NOTABLOB);
+  EXPECT_EQ(c->ReadBlob(kCode, ann, 0, 1, bytes, &read), VEVURA_NOTABLOB);
+  std::vector<uint8_t> bob = Person(*c, "Bob", "B");
+  EXPECT_EQ(c->ReadBlob(kNotes, bob, 0, 1, bytes, &read), VEVURA_INVALIDBLOBHANDLE);
+  EXPECT_EQ(c->WriteBlob(kNotes, bob, 0, 1, bytes), VEVURA_INVALIDBLOBHANDLE);
+  EXPECT_EQ(c->TruncateBlob(kNotes, bob, 0), VEVURA_INVALIDBLOBHANDLE);
+  EXPECT_EQ(c->GetBlobSize(kNotes, bob, &length), VEVURA_INVALIDBLOBHANDLE);
+  EXPECT_EQ(c->CloseBlob(kNotes, bob), VEVURA_INVALIDBLOBHANDLE);
+  SetBlobField(bob, F(*c, kNotes), TBlobReference{-777, 0}, true);
+  EXPECT_EQ(c->OpenBlob(kNotes, bob, boRead, &length), VEVURA_INVALIDBLOBOFFSET);
+  EXPECT_EQ(c->OpenBlobCount(), 1u);
+
+  c->InsertRecord(ann, true);
+  const TBlobReference stored = GetBlobField(c->CurrentRecord(), F(*c, kNotes));
+  EXPECT_GT(stored.FirstBlock, 0);
+  EXPECT_EQ(GetBlobField(ann, F(*c, kNotes)).FirstBlock, stored.FirstBlock);
+  const int32_t row_id = RecordRowId(ann);
+  EXPECT_TRUE(HasWord(*c, kNotes, "quick", row_id));
+  EXPECT_TRUE(HasWord(*c, kNotes, "brown", row_id));
+  EXPECT_FALSE(HasWord(*c, kNotes, "fox", row_id)) << "cut off before the post";
+  EXPECT_FALSE(HasWord(*c, kNotes, "the", row_id)) << "a stop word";
+  EXPECT_TRUE(HasWord(*c, kName, "ann", row_id));
+  ExpectSound(*c);
+
+  auto reader = OpenOn("PEOPLE");
+  GoTo(*reader, 1);
+  EXPECT_EQ(MemoOf(*reader), "the quick brown");
+  EXPECT_EQ(reader->OpenBlobCount(), 0u);
+
+  // Bytes written inside the old length are saved too.
+  std::vector<uint8_t> edit = GoTo(*c, 1);
+  ASSERT_EQ(c->GetCurrentRecord(edit, true), kCursorOnRecord);
+  ASSERT_EQ(c->OpenBlob(kNotes, edit, boReadWrite, &length), 0);
+  EXPECT_EQ(length, 15);
+  ASSERT_EQ(c->WriteBlob(kNotes, edit, 4, 5, Bytes("QUACK").data()), 0);
+  c->ModifyRecord(edit, true, true);
+  GoTo(*reader, 1);
+  EXPECT_EQ(MemoOf(*reader), "the QUACK brown");
+  EXPECT_FALSE(HasWord(*c, kNotes, "quick", row_id));
+  EXPECT_TRUE(HasWord(*c, kNotes, "quack", row_id));
+  EXPECT_TRUE(HasWord(*c, kNotes, "brown", row_id));
+  ExpectSound(*c);
+
+  // A delete frees the BLOB's blocks and the record's words.
+  c->DeleteRecord(GoTo(*c, 1), true);
+  EXPECT_NE(c->Table()->BlobFile().Header().FirstFreeBlock, 0);
+  EXPECT_FALSE(HasWord(*c, kNotes, "quack", row_id));
+  EXPECT_FALSE(HasWord(*c, kName, "ann", row_id));
+  ExpectSound(*c);
+}
+
+TEST_F(CursorEditTest, AtMost128BlobBuffersAreOpen) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  std::vector<std::vector<uint8_t>> records(kMaxOpenBlobs + 1, Person(*c, "x", "x"));
+  int32_t length = -1;
+  for (int i = 0; i < kMaxOpenBlobs; ++i) {
+    ASSERT_EQ(c->OpenBlob(kNotes, records[static_cast<size_t>(i)], boRead, &length), 0) << i;
+  }
+  EXPECT_EQ(c->OpenBlobCount(), 128u);
+  EXPECT_EQ(c->OpenBlob(kNotes, records[128], boRead, &length), VEVURA_OPENBLOBLIMIT);
+  // Another open of a buffer the field already refers to makes none.
+  EXPECT_EQ(c->OpenBlob(kNotes, records[0], boRead, &length), 0);
+  EXPECT_EQ(c->CloseBlob(kNotes, records[0]), 0);
+  EXPECT_EQ(c->OpenBlobCount(), 128u);
+  EXPECT_EQ(c->CloseBlob(kNotes, records[0]), 0);
+  EXPECT_EQ(c->OpenBlobCount(), 127u);
+  EXPECT_EQ(GetBlobField(records[0], F(*c, kNotes)).FirstBlock, 0) << "the stored reference back";
+  EXPECT_EQ(c->OpenBlob(kNotes, records[128], boRead, &length), 0);
+}
+
+TEST_F(CursorEditTest, CopiedRecordsGetBlobsOfTheirOwn) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  std::vector<uint8_t> ann = Person(*c, "Ann", "A");
+  SetMemo(*c, ann, "alpha beta");
+  c->InsertRecord(ann, true);
+
+  // A new record copied from a stored one, and one copied with its BLOB open.
+  std::vector<uint8_t> bob(c->CurrentRecord().begin(), c->CurrentRecord().end());
+  SetStringField(bob, F(*c, kName), "Bob", 0);
+  SetStringField(bob, F(*c, kCode), "B", 0);
+  c->InsertRecord(bob, true);
+  std::vector<uint8_t> cid = GoTo(*c, 1);
+  int32_t length = -1;
+  ASSERT_EQ(c->OpenBlob(kNotes, cid, boRead, &length), 0);
+  SetStringField(cid, F(*c, kName), "Cid", 0);
+  SetStringField(cid, F(*c, kCode), "C", 0);
+  c->InsertRecord(cid, true);
+  std::set<int32_t> chains;
+  for (int32_t n : {1, 2, 3}) chains.insert(GetBlobField(GoTo(*c, n), F(*c, kNotes)).FirstBlock);
+  EXPECT_EQ(chains.size(), 3u);
+  ExpectSound(*c);
+
+  c->DeleteRecord(GoTo(*c, 1), true);
+  for (int32_t n : {2, 3}) {
+    GoTo(*c, n);
+    EXPECT_EQ(MemoOf(*c), "alpha beta") << n;
+    EXPECT_TRUE(HasWord(*c, kNotes, "beta", RecordRowId(c->CurrentRecord()))) << n;
+  }
+  ExpectSound(*c);
+}
+
+TEST_F(CursorEditTest, ChangedBlobsOfACancelledEditOrAnotherRecordAreNotPosted) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE");
+  std::vector<uint8_t> ann = Person(*c, "Ann", "A");
+  SetMemo(*c, ann, "kept");
+  c->InsertRecord(ann, true);
+  Add(*c, "Bob", "B");
+
+  std::vector<uint8_t> edit = GoTo(*c, 1);
+  ASSERT_EQ(c->GetCurrentRecord(edit, true), kCursorOnRecord);
+  SetMemo(*c, edit, "dropped");
+  c->CancelEdit();
+  EXPECT_EQ(c->OpenBlobCount(), 0u);
+  EXPECT_EQ(MemoOf(*c), "kept");
+
+  // A changed buffer of record 1 handed to a post of record 2.
+  std::vector<uint8_t> first = GoTo(*c, 1);
+  std::vector<uint8_t> second = GoTo(*c, 2);
+  ASSERT_EQ(c->GetCurrentRecord(second, true), kCursorOnRecord);
+  SetMemo(*c, first, "stray");
+  const uint16_t at = F(*c, kNotes).Offset;
+  std::copy_n(first.begin() + at, 9, second.begin() + at);
+  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(second, true, true); }), VEVURA_MEMOCORRUPT);
+  c->CancelEdit();
+  GoTo(*c, 2);
+  EXPECT_EQ(MemoOf(*c), "");
+  ExpectSound(*c);
+}
+
+TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
+  Create("PEOPLE", PeopleDefinition());
+  platform::FaultFileSystem fault(fs_);
+  platform::SetFileSystem(&fault);
+  {
+    auto c = OpenOn("PEOPLE");
+    std::vector<uint8_t> ann = Person(*c, "Ann", "A");
+    SetMemo(*c, ann, "some notes");
+    c->InsertRecord(ann, true);
+    Add(*c, "Bob", "B");
+    TDataTable& table = *c->Table();
+    auto files = [&] {
+      return std::vector<std::vector<uint8_t>>{test::FileBytes(PathOf("PEOPLE.DAT")),
+                                               test::FileBytes(PathOf("PEOPLE.IDX")),
+                                               test::FileBytes(PathOf("PEOPLE.BLB"))};
+    };
+    const auto before = files();
+    auto expect_unchanged = [&](const char* what) {
+      EXPECT_EQ(files(), before) << what;
+      EXPECT_FALSE(table.WriteLocked()) << what;
+      EXPECT_EQ(table.CursorRecordLocks().Count(), 0) << what;
+      EXPECT_EQ(c->GetRecordCount(), 2) << what;
+      EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 2) << what;
+      EXPECT_EQ(table.DataFile().Header().NextRecordNumber, 3) << what;
+      EXPECT_EQ(table.DataFile().LastAutoIncValue(), 2) << what;
+      ExpectSound(*c);
+    };
+
+    std::vector<uint8_t> cat = Person(*c, "Cat", "C");
+    SetMemo(*c, cat, "more notes");
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
+    EXPECT_EQ(CodeOf([&] { c->InsertRecord(cat, true); }), VEVURA_WRITEERR);
+    fault.Disarm();
+    expect_unchanged("insert");
+    EXPECT_LT(GetBlobField(cat, F(*c, kNotes)).FirstBlock, 0) << "the buffer is still the cat's";
+
+    std::vector<uint8_t> bob = GoTo(*c, 2);
+    ASSERT_EQ(c->GetCurrentRecord(bob, true), kCursorOnRecord);
+    SetStringField(bob, F(*c, kName), "Bea", 0);
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
+    EXPECT_EQ(CodeOf([&] { c->ModifyRecord(bob, true, true); }), VEVURA_WRITEERR);
+    fault.Disarm();
+    c->CancelEdit();
+    expect_unchanged("modify");
+    EXPECT_EQ(NameOf(*c, c->CurrentRecord()), "Bob");
+
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
+    EXPECT_EQ(CodeOf([&] { c->DeleteRecord(GoTo(*c, 1), true); }), VEVURA_WRITEERR);
+    fault.Disarm();
+    expect_unchanged("delete");
+    GoTo(*c, 1);
+    EXPECT_EQ(MemoOf(*c), "some notes");
+
+    // The table works on, and the failed posts spent no row id.
+    c->InsertRecord(cat, true);
+    EXPECT_EQ(RecordRowId(cat), 3);
+    EXPECT_EQ(c->RecordNumber(), 3);
+    EXPECT_EQ(MemoOf(*c), "more notes");
+  }
+  platform::SetFileSystem(&fs_);
+  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 3);
+}
+
+}  // namespace
+}  // namespace vevura
