@@ -70,21 +70,34 @@ void CheckSlot(const uint8_t* image, int32_t number, TFreeSlots& free_slots,
 }
 
 //! Reads every slot and collects the free ones.
-void ScanSlots(TFileHandler& file, const TDataHeader& header, int32_t slots, TFreeSlots& free_slots,
+void ScanSlots(const TRecordImageReader& read, const TDataHeader& header, int32_t slots,
+               const TRecordImageVisitor& visit, TFreeSlots& free_slots,
                TRecordAreaReport& report) {
   const int64_t size = header.RecordSize;
   const int64_t per_step = std::max<int64_t>(kScanBytes / size, 1);
   std::vector<uint8_t> bytes(static_cast<size_t>(per_step * size));
-  const int64_t start = RecordAreaOffset(header.FieldCount);
   for (int64_t first = 1; first <= slots; first += per_step) {
     const int64_t count = std::min<int64_t>(per_step, slots - first + 1);
-    file.ReadAt(start + (first - 1) * size, bytes.data(), count * size);
+    read(static_cast<int32_t>(first), static_cast<int32_t>(count), bytes.data());
     for (int64_t i = 0; i < count; ++i) {
-      uint8_t* image = bytes.data() + i * size;
-      if (header.Encrypted != 0) UnscrambleRun(image, static_cast<size_t>(size), kTableDataSeeds);
-      CheckSlot(image, static_cast<int32_t>(first + i), free_slots, report);
+      const uint8_t* image = bytes.data() + i * size;
+      const auto number = static_cast<int32_t>(first + i);
+      CheckSlot(image, number, free_slots, report);
+      if (visit) visit(number, image);
     }
   }
+}
+
+//! The images of the record area as the file holds them, unscrambled.
+TRecordImageReader FileImageReader(TFileHandler& file, const TDataHeader& header) {
+  return [&file, &header](int32_t first, int32_t count, uint8_t* images) {
+    const int64_t size = header.RecordSize;
+    file.ReadAt(RecordAreaOffset(header.FieldCount) + (first - 1) * size, images, count * size);
+    if (header.Encrypted == 0) return;
+    for (int32_t i = 0; i < count; ++i) {
+      UnscrambleRun(images + i * size, static_cast<size_t>(size), kTableDataSeeds);
+    }
+  };
 }
 
 //! Follows the chain from the header's first free record.
@@ -111,6 +124,20 @@ void WalkChain(const TDataHeader& header, int32_t slots, TFreeSlots& free_slots,
   }
 }
 
+//! The slot and chain checks of slots images from read.
+void CheckImages(int32_t slots, const TRecordImageReader& read, const TDataHeader& header,
+                 bool reuses_free_records, const TRecordImageVisitor& visit,
+                 TRecordAreaReport& report) {
+  report.Slots = slots;
+  TFreeSlots free_slots;
+  ScanSlots(read, header, slots, visit, free_slots, report);
+  WalkChain(header, slots, free_slots, report);
+  if (reuses_free_records && report.ChainLength != report.FreeRecords) {
+    report.Add(
+        Text("free records not on the free chain: ", report.FreeRecords - report.ChainLength));
+  }
+}
+
 }  // namespace
 
 void TRecordAreaReport::Add(std::string problem) {
@@ -118,19 +145,25 @@ void TRecordAreaReport::Add(std::string problem) {
   if (Problems.size() < kMaxReportedProblems) Problems.push_back(std::move(problem));
 }
 
+TRecordAreaReport VerifyRecordImages(int32_t slots, const TRecordImageReader& read,
+                                     const TDataHeader& header, bool reuses_free_records,
+                                     const TRecordImageVisitor& visit) {
+  TRecordAreaReport report;
+  if (header.RecordSize < kRecordHeaderSize) {
+    report.Add(Text("record size too small: ", header.RecordSize));
+    return report;
+  }
+  CheckImages(slots, read, header, reuses_free_records, visit, report);
+  return report;
+}
+
 TRecordAreaReport VerifyRecordArea(TFileHandler& file, const TDataHeader& header,
                                    bool reuses_free_records) {
   TRecordAreaReport report;
   const int64_t slots = CheckSize(file, header, report);
   if (slots < 0) return report;
-  report.Slots = static_cast<int32_t>(slots);
-  TFreeSlots free_slots;
-  ScanSlots(file, header, report.Slots, free_slots, report);
-  WalkChain(header, report.Slots, free_slots, report);
-  if (reuses_free_records && report.ChainLength != report.FreeRecords) {
-    report.Add(
-        Text("free records not on the free chain: ", report.FreeRecords - report.ChainLength));
-  }
+  CheckImages(static_cast<int32_t>(slots), FileImageReader(file, header), header,
+              reuses_free_records, {}, report);
   return report;
 }
 

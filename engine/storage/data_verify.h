@@ -16,6 +16,7 @@
 // Encrypted records are unscrambled before they are looked at.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,20 @@ struct TRecordAreaReport {
 //! Raises only the file layer's read errors.
 TRecordAreaReport VerifyRecordArea(TFileHandler& file, const TDataHeader& header,
                                    bool reuses_free_records);
+
+//! Fills images with the plain images (record size bytes each) of count
+//! slots from first on.
+using TRecordImageReader = std::function<void(int32_t first, int32_t count, uint8_t* images)>;
+//! Sees each slot's plain image once, in record-number order.
+using TRecordImageVisitor = std::function<void(int32_t number, const uint8_t* image)>;
+
+//! The slot and free-chain checks of VerifyRecordArea over slots images that
+//! read supplies instead of the file (for a table whose buffers hold records
+//! not yet written), each image shown to visit when given. The file's size
+//! is not looked at. Raises only what read raises.
+TRecordAreaReport VerifyRecordImages(int32_t slots, const TRecordImageReader& read,
+                                     const TDataHeader& header, bool reuses_free_records,
+                                     const TRecordImageVisitor& visit = {});
 
 //! VerifyRecordArea, raising VEVURA_FILECORRUPT naming table when it finds a
 //! fault.
