@@ -240,11 +240,21 @@ void TDataCursor::CheckUniqueKeys(std::span<const uint8_t> record,
   }
 }
 
-void TDataCursor::CheckRoomFor(int32_t n) {
+void TDataCursor::CheckSlotFor(int32_t n) {
   const TDataFile& data = table_->DataFile();
-  if (n != data.Header().NextRecordNumber) return;
-  const int64_t end = RecordAreaOffset(data.FieldCount()) + int64_t{n} * record_size_;
-  if (n > kMaxRecordNumber || end > kMaxDataFileSize) table_->RaiseTableError(VEVURA_TABLEFULL);
+  const int32_t next = data.Header().NextRecordNumber;
+  if (n == next) {
+    const int64_t end = RecordAreaOffset(data.FieldCount()) + int64_t{n} * record_size_;
+    if (n > kMaxRecordNumber || end > kMaxDataFileSize) table_->RaiseTableError(VEVURA_TABLEFULL);
+    return;
+  }
+  // A damaged free chain is found here, before the indexes are touched.
+  if (n < 1 || n > next) Raise(VEVURA_FILECORRUPT);
+  const std::vector<uint8_t> slot = StoredImage(n);
+  const int32_t link = RecordLink(slot);
+  if (RecordStatus(slot) == rsLive || link < 0 || link == n || link >= next) {
+    Raise(VEVURA_FILECORRUPT);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -394,7 +404,7 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
   int32_t n = 0;
   try {
     n = Records().NextInsertRecord();
-    CheckRoomFor(n);
+    CheckSlotFor(n);
     scope.LockRecord(n);
     SetRecordRowId(image, NextFreeRowId());
     CheckUniqueKeys(image, {});

@@ -383,8 +383,9 @@ class TDataCursor final : public TCursorTableLocks,
   void DiscardFailedChange();
   //! One change's write lock, record lock and undo.
   class TChangeScope;
-  //! VEVURA_TABLEFULL, before any change, when a new slot n passes the limits.
-  void CheckRoomFor(int32_t n);
+  //! Before any change: VEVURA_TABLEFULL when a new slot n passes the
+  //! limits, VEVURA_FILECORRUPT when a reused slot n is no sound free slot.
+  void CheckSlotFor(int32_t n);
   //! Some record slot (live or free) carries the row id.
   bool RowIdInUse(int32_t row_id);
   //! Replaces the keys of the ordinary indexes that differ between two

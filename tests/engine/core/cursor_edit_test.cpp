@@ -228,6 +228,35 @@ TEST_F(CursorEditTest, DuplicateKeyChangesNothing) {
   EXPECT_EQ(report.LiveRecords, 3);
 }
 
+TEST_F(CursorEditTest, DamagedFreeChainIsFoundBeforeAnyIndexChanges) {
+  Create("PEOPLE", PeopleDefinition());
+  // Exclusive: the changes so far are only in the buffers, which a failure
+  // after the first change of the insert would have to discard.
+  auto c = OpenOn("PEOPLE", true);
+  for (const char* name : {"Ann", "Bob", "Cid"}) Add(*c, name, name);
+  c->DeleteRecord(GoTo(*c, 2), true);
+  TDataTable& table = *c->Table();
+  auto set_first_free = [&](int32_t n) {
+    table.WriteLock();
+    table.DataFile().Records().SetFirstFree(n);
+    table.ChangesMade(true, false, false);
+    table.WriteUnlock();
+  };
+
+  set_first_free(3);  // a live record
+  EXPECT_EQ(CodeOf([&] { Add(*c, "Dan", "D"); }), VEVURA_FILECORRUPT);
+  EXPECT_EQ(c->GetRecordCount(), 2);
+  c->SwitchToIndex("ByName");
+  EXPECT_EQ(c->GetRecordCount(), 2);
+  EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 2);
+  EXPECT_FALSE(table.WriteLocked());
+
+  set_first_free(2);
+  Add(*c, "Dan", "D");
+  EXPECT_EQ(c->RecordNumber(), 2);
+  ExpectSound(*c);
+}
+
 TEST_F(CursorEditTest, EachChangeIsOnDiskWhenItReturns) {
   Create("PEOPLE", PeopleDefinition());
   auto c = OpenOn("PEOPLE");
