@@ -118,6 +118,11 @@ class TDataCursor::TChangeScope {
       cursor_.CursorWriteLock();
       cursor_.CheckCompanionChanges();
     } catch (...) {
+      // A refresh that failed after the lock was taken must not keep it.
+      try {
+        cursor_.CursorWriteUnlock();
+      } catch (...) {
+      }
       cursor_.EndBracket();
       throw;
     }
@@ -455,7 +460,10 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   RequireBuffer(buffer);
   ValidateRecord(buffer);
   const bool optimistic = Session().LockProtocol() == lpOptimistic;
-  const std::vector<uint8_t> began = current_;
+  // Reads between the start of the edit and its post refresh current_; the
+  // image the edit began with is the one another user's change must not
+  // have replaced.
+  const std::vector<uint8_t> began = edit_record_ == record_number_ ? edit_began_ : current_;
   std::vector<uint8_t> image(buffer.begin(), buffer.begin() + record_size_);
   TChangeScope scope(*this);
   const int32_t n = record_number_;
@@ -487,6 +495,7 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   }
   TakeSnapshot();
   current_ = image;
+  EndEdit();
   std::copy(image.begin(), image.end(), buffer.begin());
   // The edit's own lock (lpPessimistic) ends with the post when asked.
   if (!optimistic && unlock_after && LockedRecord() == n) scope.AdoptRecordLock(n);
@@ -534,6 +543,7 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
     throw;
   }
   TakeSnapshot();
+  EndEdit();
   if (record_number_order_ && active_ != nullptr) active_->Clear(n);
   if (reposition) {
     pos_.Clear();
@@ -609,9 +619,16 @@ int TDataCursor::BeginEdit(TRecordImage buffer) {
     } else {
       if (compare && !SameBytes(current_, buffer, record_size_)) Raise(VEVURA_KEYORRECDELETED);
       ReadCurrentRecord();
+      edit_began_ = current_;
+      edit_record_ = record_number_;
     }
     return Deliver(buffer);
   });
+}
+
+void TDataCursor::EndEdit() {
+  edit_began_.clear();
+  edit_record_ = 0;
 }
 
 void TDataCursor::CancelEdit() {
@@ -619,6 +636,7 @@ void TDataCursor::CancelEdit() {
   // Changed BLOBs of the cancelled edit are never posted: left changed, they
   // would count as another record's at the next post.
   FreeChangedBlobs(record_number_);
+  EndEdit();
   if (Session().LockProtocol() == lpOptimistic) {
     edit_changed_ = false;
     return;

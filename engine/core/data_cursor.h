@@ -404,6 +404,8 @@ class TDataCursor final : public TCursorTableLocks,
   void LockForDelete(TChangeScope& scope, std::span<const uint8_t> buffer);
   //! Finds the current entry again after a change moved keys between pages.
   void StandAgain();
+  //! Forgets the image an lpOptimistic edit began with.
+  void EndEdit();
   //! The word keys of a modified record's changed texts; true when one changed.
   bool UpdateWords(std::span<const uint8_t> old_record, std::span<const uint8_t> record,
                    int32_t record_number);
@@ -488,6 +490,8 @@ class TDataCursor final : public TCursorTableLocks,
 
   bool edit_changed_ = false;                        //!< lpOptimistic mark
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;  //!< open BLOB buffers
+  std::vector<uint8_t> edit_began_;    //!< lpOptimistic: the stored record as the edit began
+  int32_t edit_record_ = 0;            //!< the record of that edit, 0: none
   std::vector<int32_t> blob_handles_;  //!< handle of blobs_[i], named by negative references
   int32_t last_blob_handle_ = 0;       //!< the handle given last
   std::vector<TBlobUndo> blob_undo_;   //!< buffers the post in progress saved

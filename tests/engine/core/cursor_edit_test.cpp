@@ -338,6 +338,11 @@ TEST_F(CursorEditTest, OptimisticPostOfAChangedRecordFailsUntilCancelled) {
   SetStringField(by_b, F(*b, kName), "Bea", 0);
   b->ModifyRecord(by_b, true, true);
 
+  // A read between edit and post takes in the other cursor's change; the
+  // post must still see that the record is no longer the one edited.
+  std::vector<uint8_t> read(a->RecordSize());
+  ASSERT_EQ(a->GetCurrentRecord(read, false), kCursorOnRecord);
+  EXPECT_EQ(NameOf(*a, read), "Bea");
   SetStringField(by_a, F(*a, kName), "Amy", 0);
   EXPECT_EQ(CodeOf([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
   EXPECT_TRUE(a->EditChanged());
