@@ -99,6 +99,13 @@ bool TextMayDiffer(const TFieldDescriptor& field, TConstRecordImage old_record,
   return !std::equal(old_value.begin(), old_value.end(), value.begin(), value.end());
 }
 
+//! A key with the auto-increment field is unique whatever the other fields
+//! hold, since no two record slots carry one row id.
+bool HoldsRowId(const TKeyContext& context) {
+  return std::any_of(context.Slots.begin(), context.Slots.end(),
+                     [](const TKeySlot& slot) { return slot.Field.IsAutoInc(); });
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -232,7 +239,7 @@ void TDataCursor::CheckUniqueKeys(std::span<const uint8_t> record,
   const int32_t own = old_record.empty() ? 0 : record_number_;
   for (uint8_t index : KeyedIndexes()) {
     const TIndexKeys& keys = Keys(index);
-    if (!keys.Context.Unique) continue;
+    if (!keys.Context.Unique || HoldsRowId(keys.Context)) continue;
     TKey key = BuildKey(keys.Context, record.first(record_size_));
     if (!old_record.empty() && BuildKey(keys.Context, old_record.first(record_size_)) == key) {
       continue;
