@@ -5,7 +5,31 @@
 #include "engine/core/engine_error.h"
 
 namespace vevura {
+namespace {
 
+//! Some dirty record buffer holds a free slot: the change being written
+//! removes records.
+bool WritesFreedRecords(const TRecordStorage& records) {
+  for (const auto& record : records.Cache().Buffers()) {
+    if (record->Dirty() && record->IsFree() != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// A program killed between two writes leaves on disk exactly the writes it
+// made before, so the order of the writes decides what such a crash leaves
+// behind. Index entries name records, and records name BLOB chains. When a
+// change adds, what is named is written before what names it (BLOB file,
+// data file, index file); when it removes, the reverse (index file, data
+// file, BLOB file). A flush cut short between two files then leaves a BLOB
+// chain that no record names or a record that no index names, which no
+// reader reaches, rather than an index entry or a BLOB reference leading to
+// a slot or chain not yet written or already freed. Within each file the
+// header comes after the buffers, since it counts the records, pages and
+// blocks they add. Other programs never see the order: they read only under
+// a lock that the writer holds until its last write.
 void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_index_header,
                               bool force_blob_header, bool force_os_flush) {
   if (read_only_) return;
@@ -13,9 +37,16 @@ void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_inde
     MarkChanged(force_data_header, force_index_header, force_blob_header);
     return;
   }
-  if (data_file_->IsOpen()) FlushDataFile(trim, force_data_header, force_os_flush);
-  if (index_file_->IsOpen()) FlushIndexFile(trim, force_index_header, force_os_flush);
+  const bool data_open = data_file_->IsOpen();
+  if (data_open && WritesFreedRecords(data_file_->Records())) {
+    if (index_file_->IsOpen()) FlushIndexFile(trim, force_index_header, force_os_flush);
+    FlushDataFile(trim, force_data_header, force_os_flush);
+    if (BlobFileInUse()) FlushBlobFile(trim, force_blob_header, force_os_flush);
+    return;
+  }
   if (BlobFileInUse()) FlushBlobFile(trim, force_blob_header, force_os_flush);
+  if (data_open) FlushDataFile(trim, force_data_header, force_os_flush);
+  if (index_file_->IsOpen()) FlushIndexFile(trim, force_index_header, force_os_flush);
 }
 
 void TDataTable::FlushDataFile(bool trim, bool force_header, bool force_os_flush) {
