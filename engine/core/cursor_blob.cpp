@@ -284,6 +284,7 @@ bool TDataCursor::SaveBuffer(TRecordImage record, const TFieldDescriptor& field,
   const bool copy = new_record && blob->FirstBlock() != 0;
   bool written = false;
   if (blob->Modified() || copy) {
+    undo_.BlobsChanged = true;
     if (copy) blob->SetFirstBlock(0);
     blob->SetBlobId(table_->DataFile().NextBlobId());
     blob->SaveBlob();
@@ -301,6 +302,7 @@ bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& fi
   copy.SetFirstBlock(reference.FirstBlock);
   copy.SetBlobId(reference.BlobId);
   copy.LoadBlob();
+  undo_.BlobsChanged = true;
   copy.SetFirstBlock(0);
   copy.SetBlobId(table_->DataFile().NextBlobId());
   copy.SaveBlob();
@@ -328,6 +330,7 @@ bool TDataCursor::DeleteBlobs(std::span<const uint8_t> record) {
     TBlobBuffer stored(table_->BlobFile(), this);
     stored.SetFirstBlock(reference.FirstBlock);
     stored.SetBlobId(reference.BlobId);
+    undo_.BlobsChanged = true;
     stored.DeleteBlob();
     freed = true;
   }

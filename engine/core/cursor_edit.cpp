@@ -199,11 +199,16 @@ class TDataCursor::TChangeScope {
 
 void TDataCursor::DiscardFailedChange() {
   UndoBlobSaves();
-  try {
-    table_->DiscardBuffers(false, true);
-  } catch (...) {
-    // Headers that could not be re-read are re-read by the next lock, whose
-    // change counters then differ from the ones in memory.
+  // An exclusive table and a transaction keep earlier changes only in the
+  // buffers: there the change is taken back in memory.
+  const bool disk_holds_before = !table_->Exclusive() && !table_->InTransaction();
+  if (disk_holds_before || undo_.BlobsChanged || !UndoInBuffers()) {
+    try {
+      table_->DiscardBuffers(false, true);
+    } catch (...) {
+      // Headers that could not be re-read are re-read by the next lock, whose
+      // change counters then differ from the ones in memory.
+    }
   }
   edit_path_.Clear();
   TakeSnapshot();
@@ -304,9 +309,8 @@ bool TDataCursor::ReplaceKeys(std::span<const uint8_t> old_record, std::span<con
     TKey old_key = old_record.empty() ? TKey() : BuildKey(context, old_record.first(record_size_));
     TKey key = record.empty() ? TKey() : BuildKey(context, record.first(record_size_));
     if (old_key == key) continue;
-    TBTree tree = EditTree(index);
-    if (!old_key.empty()) tree.DeleteKey(old_key.data());
-    if (!key.empty()) tree.InsertKey(key.data(), static_cast<uint32_t>(n));
+    if (!old_key.empty()) DeleteKeyLogged(index, old_key.data(), n);
+    if (!key.empty()) InsertKeyLogged(index, key.data(), n);
     changed = true;
   }
   return changed;
@@ -320,10 +324,9 @@ TRecordRef TDataCursor::TakeSlot(std::span<const uint8_t> record, int32_t n) {
   // Under the write lock no other user's change can be met.
   if (!slot) Raise(VEVURA_KEYORRECDELETED);
   if (slot->RecordNumber() != n) Raise(VEVURA_FILECORRUPT);
-  TBTree tree = EditTree(kSlotIndex);
-  if (reused) tree.DeleteKey(old_key.data());
+  if (reused) DeleteKeyLogged(kSlotIndex, old_key.data(), n);
   TSlotKey key = SlotKey(rsLive, RecordRowId(record));
-  tree.InsertKey(key.data(), static_cast<uint32_t>(n));
+  InsertKeyLogged(kSlotIndex, key.data(), n);
   return slot;
 }
 
@@ -351,19 +354,19 @@ void TDataCursor::AddWords(std::span<const uint8_t> record, int32_t record_numbe
   for (const TFieldDescriptor& field : TextFieldsOf(*table_)) {
     std::string text = TextOf(field, record);
     for (const TKey& key : SortedWordKeys(context, *text_rules_, field, text, row_id)) {
-      EditTree(kTextIndex).InsertKey(key.data(), static_cast<uint32_t>(record_number));
+      InsertKeyLogged(kTextIndex, key.data(), record_number);
     }
   }
 }
 
-void TDataCursor::RemoveWords(std::span<const uint8_t> record, int32_t) {
+void TDataCursor::RemoveWords(std::span<const uint8_t> record, int32_t record_number) {
   if (text_rules_ == nullptr) return;
   const TKeyContext& context = Keys(kTextIndex).Context;
   const int32_t row_id = RecordRowId(record);
   for (const TFieldDescriptor& field : TextFieldsOf(*table_)) {
     std::string text = TextOf(field, record);
     for (const TKey& key : SortedWordKeys(context, *text_rules_, field, text, row_id)) {
-      EditTree(kTextIndex).DeleteKey(key.data());
+      DeleteKeyLogged(kTextIndex, key.data(), record_number);
     }
   }
 }
@@ -383,11 +386,11 @@ bool TDataCursor::UpdateWords(std::span<const uint8_t> old_record, std::span<con
     std::vector<TKey> keys =
         SortedWordKeys(context, *text_rules_, field, TextOf(field, image), RecordRowId(image));
     for (const TKey& key : KeysMissingFrom(old_keys, keys)) {
-      EditTree(kTextIndex).DeleteKey(key.data());
+      DeleteKeyLogged(kTextIndex, key.data(), record_number);
       changed = true;
     }
     for (const TKey& key : KeysMissingFrom(keys, old_keys)) {
-      EditTree(kTextIndex).InsertKey(key.data(), static_cast<uint32_t>(record_number));
+      InsertKeyLogged(kTextIndex, key.data(), record_number);
       changed = true;
     }
   }
@@ -421,6 +424,7 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
     SetRecordRowId(image, NextFreeRowId());
     CheckUniqueKeys(image, {});
     CheckBlobBuffers(image, true);
+    BeginUndoLog(n);
     scope.BeginChanges();
     const bool blob_written = StoreNewRecord(image, n);
     table_->ChangesMade(true, true, blob_written);
@@ -483,6 +487,7 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
     SetRecordRowId(image, RecordRowId(stored));
     CheckUniqueKeys(image, stored);
     CheckBlobBuffers(image, false);
+    BeginUndoLog(n);
     scope.BeginChanges();
     keys_changed = ReplaceKeys(stored, image, n);
     keys_changed = UpdateWords(stored, image, n) || keys_changed;
@@ -541,6 +546,7 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
     if (PositionCode() != kCursorOnRecord) Raise(VEVURA_NOCURRREC);
     LockForDelete(scope, buffer);
     const std::vector<uint8_t> stored = StoredImage(n);
+    BeginUndoLog(n);
     scope.BeginChanges();
     const bool blob_freed = RemoveRecord(stored, n);
     table_->ChangesMade(true, true, blob_freed);
@@ -577,11 +583,10 @@ void TDataCursor::LockForDelete(TChangeScope& scope, std::span<const uint8_t> bu
 
 bool TDataCursor::RemoveRecord(const std::vector<uint8_t>& stored, int32_t n) {
   ReplaceKeys(stored, {}, n);
-  TBTree tree = EditTree(kSlotIndex);
   TSlotKey live = SlotKeyOf(stored);
   TSlotKey freed = SlotKey(rsFree, RecordRowId(stored));
-  tree.DeleteKey(live.data());
-  tree.InsertKey(freed.data(), static_cast<uint32_t>(n));
+  DeleteKeyLogged(kSlotIndex, live.data(), n);
+  InsertKeyLogged(kSlotIndex, freed.data(), n);
   table_->IndexFile().DecrementRecordCount();
   RemoveWords(stored, n);
   const bool blob_freed = DeleteBlobs(stored);

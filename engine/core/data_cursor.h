@@ -406,6 +406,31 @@ class TDataCursor final : public TCursorTableLocks,
   void StandAgain();
   //! Forgets the image an lpOptimistic edit began with.
   void EndEdit();
+  //! What a change did to the table's buffers, kept so that a failed change
+  //! can be taken back in memory where the disk does not hold the table as
+  //! it was before the change (an exclusive table, a transaction).
+  struct TUndoLog {
+    struct TKeyChange {
+      uint8_t Index = 0;
+      std::vector<uint8_t> Key;
+      uint32_t Reference = 0;
+      bool Inserted = false;
+    };
+    std::vector<TKeyChange> Keys;    //!< index changes, in the order made
+    TDataHeader Header;              //!< the data header before the change
+    int32_t ActiveRecords = 0;       //!< the active record count before it
+    int32_t Slot = 0;                //!< the record slot the change concerns
+    std::vector<uint8_t> SlotImage;  //!< its image before; empty: a new slot
+    bool BlobsChanged = false;       //!< the BLOB file changed: only a discard undoes it
+  };
+  //! Starts the log of a change of record slot n (cursor_undo.cpp).
+  void BeginUndoLog(int32_t n);
+  void InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n);
+  void DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n);
+  //! Takes the logged change back in the buffers; false when that failed.
+  bool UndoInBuffers();
+  //! Puts the logged slot image back (a new slot: dropped unwritten).
+  void RestoreSlot();
   //! The word keys of a modified record's changed texts; true when one changed.
   bool UpdateWords(std::span<const uint8_t> old_record, std::span<const uint8_t> record,
                    int32_t record_number);
@@ -492,6 +517,7 @@ class TDataCursor final : public TCursorTableLocks,
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;  //!< open BLOB buffers
   std::vector<uint8_t> edit_began_;    //!< lpOptimistic: the stored record as the edit began
   int32_t edit_record_ = 0;            //!< the record of that edit, 0: none
+  TUndoLog undo_;                      //!< the change in progress
   std::vector<int32_t> blob_handles_;  //!< handle of blobs_[i], named by negative references
   int32_t last_blob_handle_ = 0;       //!< the handle given last
   std::vector<TBlobUndo> blob_undo_;   //!< buffers the post in progress saved

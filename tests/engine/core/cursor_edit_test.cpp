@@ -713,5 +713,31 @@ TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
   EXPECT_EQ(report.LiveRecords, 3);
 }
 
+TEST_F(CursorEditTest, FailedInsertIntoAnExclusiveTableKeepsTheEarlierOnes) {
+  Create("PEOPLE", PeopleDefinition());
+  // One record buffer: each new record pushes the deferred one before it out.
+  session_->SetDataBufferCount(1);
+  platform::FaultFileSystem fault(fs_);
+  platform::SetFileSystem(&fault);
+  {
+    auto c = OpenOn("PEOPLE", true);
+    for (const char* name : {"Ann", "Bob", "Cid"}) Add(*c, name, name);
+    TDataTable& table = *c->Table();
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
+    EXPECT_EQ(CodeOf([&] { Add(*c, "Dan", "D"); }), VEVURA_WRITEERR);
+    fault.Disarm();
+    EXPECT_EQ(c->GetRecordCount(), 3);
+    EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 3);
+    EXPECT_EQ(table.DataFile().Header().NextRecordNumber, 4);
+    EXPECT_EQ(table.DataFile().LastAutoIncValue(), 3);
+    ExpectSound(*c);
+    EXPECT_EQ(RecordRowId(Add(*c, "Dan", "D")), 4);
+  }
+  platform::SetFileSystem(&fs_);
+  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 4);
+}
+
 }  // namespace
 }  // namespace vevura

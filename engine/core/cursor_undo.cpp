@@ -1,0 +1,78 @@
+// Taking a failed change back in the table's buffers: the cursor logs each
+// index entry it adds or removes, the record slot it changes and the headers'
+// counts, and reverses them when a later step fails. A shared table needs no
+// log (its disk holds the table as it was before the change, and the
+// buffers are discarded); an exclusive table or a transaction keeps earlier
+// changes only in the buffers, which a discard would lose.
+
+#include <algorithm>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_table.h"
+
+namespace vevura {
+
+void TDataCursor::BeginUndoLog(int32_t n) {
+  undo_.Keys.clear();
+  undo_.Header = table_->DataFile().Header();
+  undo_.ActiveRecords = table_->IndexFile().GetActiveRecordCount();
+  undo_.Slot = n;
+  undo_.SlotImage.clear();
+  undo_.BlobsChanged = false;
+  if (n < undo_.Header.NextRecordNumber) undo_.SlotImage = StoredImage(n);
+}
+
+void TDataCursor::InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
+  const uint16_t length = Keys(index).Context.KeyLength;
+  EditTree(index).InsertKey(key, static_cast<uint32_t>(n));
+  undo_.Keys.push_back(
+      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), true});
+}
+
+void TDataCursor::DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
+  const uint16_t length = Keys(index).Context.KeyLength;
+  EditTree(index).DeleteKey(key);
+  undo_.Keys.push_back(
+      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), false});
+}
+
+bool TDataCursor::UndoInBuffers() {
+  try {
+    for (auto change = undo_.Keys.rbegin(); change != undo_.Keys.rend(); ++change) {
+      TBTree tree = EditTree(change->Index);
+      if (change->Inserted) {
+        tree.DeleteKey(change->Key.data());
+      } else {
+        tree.InsertKey(change->Key.data(), change->Reference);
+      }
+    }
+    undo_.Keys.clear();
+    // The slot first: a new slot can only be reached while the header still
+    // counts it.
+    RestoreSlot();
+    TIndexFile& index = table_->IndexFile();
+    while (index.GetActiveRecordCount() > undo_.ActiveRecords) index.DecrementRecordCount();
+    while (index.GetActiveRecordCount() < undo_.ActiveRecords) index.IncrementRecordCount();
+    table_->DataFile().MutableHeader() = undo_.Header;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TDataCursor::RestoreSlot() {
+  const int32_t n = undo_.Slot;
+  if (n == 0 || n >= table_->DataFile().Header().NextRecordNumber) return;
+  TRecordRef slot = FetchRecord(n, rdForward);
+  std::span<uint8_t> image = slot->MutableData();
+  if (!undo_.SlotImage.empty()) {
+    std::copy(undo_.SlotImage.begin(), undo_.SlotImage.end(), image.begin());
+    return;
+  }
+  // A slot the failed insert appended: the restored header no longer counts
+  // it, so its bytes must never be written.
+  std::fill(image.begin(), image.end(), 0);
+  slot->SetDirty(false);
+}
+
+}  // namespace vevura
