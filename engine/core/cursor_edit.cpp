@@ -618,6 +618,7 @@ int TDataCursor::BeginEdit(TRecordImage buffer) {
     if (PositionCode() != kCursorOnRecord) return Deliver(buffer);
     const bool compare = !target_.Exclusive && !buffer.empty();
     if (Session().LockProtocol() == lpPessimistic) {
+      EndEdit();
       const int32_t n = record_number_;
       const bool took = LockedRecord() != n;
       if (took) CursorLockRecord(n);

@@ -739,5 +739,33 @@ TEST_F(CursorEditTest, FailedInsertIntoAnExclusiveTableKeepsTheEarlierOnes) {
   EXPECT_EQ(report.LiveRecords, 4);
 }
 
+TEST_F(CursorEditTest, DeleteFailingPartWayThroughTheIndexesIsTakenBack) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE", true);
+  for (const char* name : {"Ann", "Bob", "Cid"}) Add(*c, name, name);
+  TDataTable& table = *c->Table();
+  const std::vector<uint8_t> bob = GoTo(*c, 2);
+  // Damage: index "ByCode" (the last one a delete visits) loses Bob's entry.
+  TKeyContext by_code =
+      MakeKeyContext(0, 0, 2, table.IndexFile().GetIndexDescriptor(2), c->Fields(), "PEOPLE");
+  TIndexKeyComparer comparer(by_code);
+  TBTreePath path;
+  TBTree tree(table.IndexFile(), 2, comparer, path);
+  const std::vector<uint8_t> key = BuildKey(by_code, bob);
+  tree.DeleteKey(key.data());
+
+  EXPECT_EQ(CodeOf([&] { c->DeleteRecord(bob, true); }), VEVURA_INDEXCORRUPT);
+  // The primary index and "ByName" have their entries back; the record stays.
+  EXPECT_EQ(c->GetRecordCount(), 3);
+  c->SwitchToIndex("ByName");
+  EXPECT_EQ(c->GetRecordCount(), 3);
+  EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 3);
+  tree.InsertKey(key.data(), 2);
+  ExpectSound(*c);
+  c->DeleteRecord(GoTo(*c, 2), true);
+  EXPECT_EQ(c->GetRecordCount(), 2);
+  ExpectSound(*c);
+}
+
 }  // namespace
 }  // namespace vevura
