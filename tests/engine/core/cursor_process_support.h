@@ -214,9 +214,26 @@ inline std::string FillTagged(TDataCursor& cursor, TRecordImage buffer, TTag tag
   return with_notes && !notes.empty() ? WriteNotes(cursor, buffer, notes) : "";
 }
 
-//! Gives back the memo buffer FillTagged left open, once the record is posted.
-inline void CloseNotes(TDataCursor& cursor, TRecordImage buffer) {
-  if (cursor.OpenBlobCount() > 0) cursor.CloseBlob(kNotesField, buffer);
+//! Gives back the memo buffer FillTagged left open once the record is
+//! posted; unposted is the record as it was before the post (the post puts
+//! the stored reference in place of the buffer's).
+inline void CloseNotes(TDataCursor& cursor, TRecordImage unposted) {
+  if (cursor.OpenBlobCount() > 0) cursor.CloseBlob(kNotesField, unposted);
+}
+
+//! Finds the record of tag through the unique index over WRITER and SEQ and
+//! deletes it; false when it is not there. The cursor stays on the primary
+//! index.
+inline bool DeleteTagged(TDataCursor& cursor, TTag tag) {
+  std::vector<uint8_t> probe(cursor.RecordSize()), record(cursor.RecordSize());
+  cursor.InitRecord(probe);
+  SetIntegerField(probe, cursor.Fields()[kWriterField - 1], tag.Writer);
+  SetIntegerField(probe, cursor.Fields()[kSeqField - 1], tag.Seq);
+  cursor.SwitchToIndex(kWriterSeqIndex);
+  bool found = cursor.FindKey(probe, false, 2, 0, false, record);
+  if (found) cursor.DeleteRecord(record, false);
+  cursor.SwitchToIndex("");
+  return found;
 }
 
 //! "" when record (read through cursor) is a whole tagged record, its tag in
