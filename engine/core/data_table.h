@@ -249,7 +249,9 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   // ----- TIndexFileHost, TRecordTableState, TBlobTableState -----
   bool Encrypted() const override { return data_file_->Encrypted(); }
   int32_t IndexBufferSize() const override;
-  bool HoldsTransactionLock() const override { return transaction_lock_held_; }
+  bool DefersPageWrites() const override {
+    return transaction_lock_held_ || (write_locked_ && !exclusive_);
+  }
   void SetHeaderWritten() override { modified_ = true; }
   bool BeforePageRead() override;
   std::string TemporaryIndexFileName() override;

@@ -134,7 +134,7 @@ class TBTree {
   void Split(int depth, TPageRef page);
   void BalanceCompressedSplit(TPage& old_page, TPage& new_page);
   void LinkAfter(TPage& old_page, TPage& new_page);
-  void AddRoot(TPage& left, TPage& right);
+  void SplitRoot(TPageRef root);
 
   // Deleting (btree_delete.cpp).
   void DeleteOnce(const uint8_t* key);

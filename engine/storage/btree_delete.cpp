@@ -102,23 +102,24 @@ void TBTree::RemoveEmptyPage(int depth, TPageRef page) {
 }
 
 void TBTree::CollapseRoot(TPageRef root) {
+  // The root keeps its page: it takes over its only child's entries and the
+  // child is freed, so the index header's root stays as it is and a program
+  // killed part way through leaves at worst an unused page.
   for (;;) {
     const uint32_t child_number = root->Reference(1);
-    store_.FreePage(root.get());
-    root.Release();
     TPageRef child = Fetch(static_cast<int32_t>(child_number));
     if (child->PageType() != ptInner && child->PageType() != ptLeaf) RaiseCorrupt();
     if (child->EntryCount() == 0) {
       store_.FreePage(child.get());
+      store_.FreePage(root.get());
       store_.SetRootPage(index_, 0);
       return;
     }
-    child->SetPageType(child->IsInner() ? ptInnerRoot : ptLeafRoot);
-    child->SetPrevious(0);
-    child->SetNext(0);
-    store_.SetRootPage(index_, child->PageNumber);
-    if (!child->IsInner() || child->EntryCount() != 1) return;
-    root = std::move(child);
+    root->RemoveEntry(1);
+    root->SetPageType(child->IsInner() ? ptInnerRoot : ptLeafRoot);
+    child->MoveTailTo(1, *root);
+    store_.FreePage(child.get());
+    if (!root->IsInner() || root->EntryCount() != 1) return;
   }
 }
 

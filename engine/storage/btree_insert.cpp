@@ -52,7 +52,11 @@ void TBTree::InsertIntoPage(int depth, TPageRef page, int position, const uint8_
 }
 
 void TBTree::Split(int depth, TPageRef page) {
-  const bool was_root = page->IsRoot();
+  if (page->IsRoot()) {
+    if (depth != 1) RaiseTableError(VEVURA_TABLEFULL, store_.TableName());
+    SplitRoot(std::move(page));
+    return;
+  }
   const bool leaf = page->IsLeaf();
   TPageRef fresh = Allocate();
   fresh->SetPageType(leaf ? ptLeaf : ptInner);
@@ -61,12 +65,6 @@ void TBTree::Split(int depth, TPageRef page) {
   page->MoveTailTo(keep + 1, *fresh);
   if (page->IsCompressedLeaf()) BalanceCompressedSplit(*page, *fresh);
   LinkAfter(*page, *fresh);
-
-  if (was_root) {
-    if (depth != 1) RaiseTableError(VEVURA_TABLEFULL, store_.TableName());
-    AddRoot(*page, *fresh);
-    return;
-  }
   if (depth <= 1) RaiseCorrupt();
   TPageRef parent = PathPage(depth - 1);
   const int q = std::max(1, path_.Position[depth - 1]);
@@ -109,14 +107,26 @@ void TBTree::LinkAfter(TPage& old_page, TPage& new_page) {
   old_page.SetNext(new_page.PageNumber);
 }
 
-void TBTree::AddRoot(TPage& left, TPage& right) {
-  TPageRef root = Allocate();
+void TBTree::SplitRoot(TPageRef root) {
+  // The root keeps its page: both halves move to new pages and the root
+  // becomes the inner page above them. The index header's root never
+  // changes with a split, so a program killed before the root page was
+  // written leaves the old root whole.
+  const uint8_t type = root->IsLeaf() ? ptLeaf : ptInner;
+  TPageRef left = Allocate();
+  TPageRef right = Allocate();
+  left->SetPageType(type);
+  right->SetPageType(type);
+  root->MoveTailTo(1, *left);
+  const int keep = (left->EntryCount() + 1) / 2;
+  left->MoveTailTo(keep + 1, *right);
+  if (left->IsCompressedLeaf()) BalanceCompressedSplit(*left, *right);
+  LinkAfter(*left, *right);
   root->SetPageType(ptInnerRoot);
-  root->InsertEntry(1, left.Key(1), static_cast<uint32_t>(left.PageNumber),
-                    static_cast<uint32_t>(left.LeafEntriesBelow()));
-  root->InsertEntry(2, right.Key(1), static_cast<uint32_t>(right.PageNumber),
-                    static_cast<uint32_t>(right.LeafEntriesBelow()));
-  store_.SetRootPage(index_, root->PageNumber);
+  root->InsertEntry(1, left->Key(1), static_cast<uint32_t>(left->PageNumber),
+                    static_cast<uint32_t>(left->LeafEntriesBelow()));
+  root->InsertEntry(2, right->Key(1), static_cast<uint32_t>(right->PageNumber),
+                    static_cast<uint32_t>(right->LeafEntriesBelow()));
 }
 
 }  // namespace vevura

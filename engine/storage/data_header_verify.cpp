@@ -7,17 +7,18 @@
 namespace vevura {
 namespace {
 
-//! True when the file holds header, descriptors and exactly the record slots
-//! the header counts.
+//! True when the file holds header, descriptors and at least the record
+//! slots the header counts. Bytes beyond them are the remains of an append
+//! that a killed program wrote before the header that would have counted
+//! them: no index names them, and the next append writes over them.
 bool FileSizeFits(const TDataHeader& header, int64_t file_size) {
   const int64_t descriptors_end =
       static_cast<int64_t>(kDataHeaderSize) + int64_t{header.FieldCount} * kFieldDescriptorSize;
   if (file_size < descriptors_end || header.RecordSize == 0) return false;
-  const int64_t data = file_size - descriptors_end;
-  if (data % header.RecordSize != 0) return false;
-  const int64_t records = data / header.RecordSize;
-  return header.NextRecordNumber == records + 1 && header.FirstFreeRecord >= 0 &&
-         header.FirstFreeRecord <= records;
+  const int64_t records = (file_size - descriptors_end) / header.RecordSize;
+  const int64_t counted = int64_t{header.NextRecordNumber} - 1;
+  return counted >= 0 && counted <= records && header.FirstFreeRecord >= 0 &&
+         header.FirstFreeRecord <= counted;
 }
 
 }  // namespace

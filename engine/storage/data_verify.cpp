@@ -41,16 +41,19 @@ int64_t CheckSize(TFileHandler& file, const TDataHeader& header, TRecordAreaRepo
     report.Add(Text("file shorter than its header and field descriptors: ", size));
     return -1;
   }
-  const int64_t slots = (size - start) / header.RecordSize;
-  if ((size - start) % header.RecordSize != 0) report.Add("file ends inside a record");
-  if (slots > kMaxRecordNumber) {
-    report.Add(Text("more records than a table may hold: ", slots));
+  // Bytes beyond the slots the header counts are the remains of an append
+  // that a killed program never completed: not part of the table.
+  const int64_t whole = (size - start) / header.RecordSize;
+  const int64_t counted = int64_t{header.NextRecordNumber} - 1;
+  if (counted > kMaxRecordNumber) {
+    report.Add(Text("more records than a table may hold: ", counted));
     return -1;
   }
-  if (header.NextRecordNumber != slots + 1) {
+  if (counted < 0 || counted > whole) {
     report.Add(Text("next record number does not match the file: ", header.NextRecordNumber));
+    return std::min(whole, int64_t{kMaxRecordNumber});
   }
-  return slots;
+  return counted;
 }
 
 //! Looks at one record image of slot number.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/core/engine_error.h"
+#include "engine/storage/byte_order.h"
 #include "engine/storage/index_definitions.h"
 #include "engine/storage/scramble.h"
 
@@ -61,6 +62,7 @@ void TIndexFile::CreateFile() {
   DropPageBuffers(false);
   TFileHandler::CreateFile();
   header_ = NewIndexHeader();
+  disk_next_page_ = header_.NextPage;
 }
 
 void TIndexFile::Open() {
@@ -104,6 +106,7 @@ void TIndexFile::AdoptHeader(TIndexHeader disk) {
   }
   disk.Modified = 0;
   header_ = std::move(disk);
+  disk_next_page_ = header_.NextPage;
 }
 
 void TIndexFile::ReadIndexHeader() {
@@ -111,6 +114,13 @@ void TIndexFile::ReadIndexHeader() {
 }
 
 bool TIndexFile::IndexHeaderChanged() {
+  if (!host_.Encrypted()) {
+    // Most checks find nothing: the counter alone tells, without reading
+    // and decoding the whole header.
+    std::array<uint8_t, 4> counter{};
+    ReadAt(index_header_layout::kChangeCounter, counter.data(), counter.size());
+    if (GetInt32(counter.data()) == header_.ChangeCounter) return false;
+  }
   TIndexHeader disk = ReadHeaderFromDisk();
   if (disk.ChangeCounter == header_.ChangeCounter) return false;
   AdoptHeader(std::move(disk));
@@ -124,6 +134,7 @@ bool TIndexFile::WriteIndexHeader(bool force) {
   EncodeIndexHeader(HeaderForDisk(header_), image.data());
   if (host_.Encrypted()) ScrambleRun(image.data(), image.size(), kTableDataSeeds);
   WriteAt(0, image.data(), kIndexPageSize);
+  disk_next_page_ = header_.NextPage;
   host_.SetHeaderWritten();
   header_.Modified = 0;
   return true;

@@ -136,7 +136,13 @@ class TIndexFile : public TFileHandler, public TPageStore {
   // ----- Buffers -----
   //! Writes every dirty, unpinned page of the temporary or of the persistent
   //! indexes (31 and 32 count as persistent), in runs. Returns whether it
-  //! wrote anything.
+  //! wrote anything. A program killed between two writes leaves exactly the
+  //! writes made before, so the order is chosen for what such a crash
+  //! leaves: first the pages allocated since the header was last written
+  //! (nothing on disk names them yet), then roots, then other inner pages,
+  //! then leaves and data pages, freed pages last. A split then never leaves a parent naming a
+  //! page that was not written, nor a leaf that gave away keys its parent
+  //! cannot reach; at worst keys are found twice.
   bool WriteDirtyPages(bool temporary);
   //! Forgets every cached page of the temporary or the persistent indexes,
   //! dirty or not.
@@ -189,7 +195,8 @@ class TIndexFile : public TFileHandler, public TPageStore {
   std::vector<std::unique_ptr<TPage>> orphans_;                  //!< dropped while pinned
   std::unique_ptr<TFileHandler> memory_file_;                    //!< pages of temporary indexes
   int32_t memory_next_page_ = 1;                                 //!< next page of the memory file
-  TIndexFileStats stats_;                                        //!< diagnostics
+  int32_t disk_next_page_ = 1;  //!< next page as the header on disk says: later ones are new
+  TIndexFileStats stats_;       //!< diagnostics
 };
 
 }  // namespace vevura

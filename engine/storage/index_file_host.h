@@ -20,9 +20,11 @@ class TIndexFileHost {
   //! The session's index buffer size in bytes; each index caches this / 8192
   //! pages before it reuses them.
   virtual int32_t IndexBufferSize() const = 0;
-  //! The table holds its transaction lock: a full cache then grows instead
-  //! of writing dirty pages.
-  virtual bool HoldsTransactionLock() const = 0;
+  //! Dirty pages must wait for the table's own flush: under the transaction
+  //! lock, and while a change of a shared table is in progress (so that a
+  //! program killed in the middle of it has written none of its pages yet).
+  //! A full cache then grows instead of writing dirty pages.
+  virtual bool DefersPageWrites() const = 0;
   //! Notes that the index file's header or pages were written.
   virtual void SetHeaderWritten() = 0;
   //! Called before a page of the shared file is read from disk (never for

@@ -100,7 +100,7 @@ std::unique_ptr<TPage> TIndexFile::ObtainPage(uint8_t index) {
       if (owned == nullptr) RaiseCorrupt();
       return owned;
     }
-    if (attempt > 0 || host_.HoldsTransactionLock()) break;
+    if (attempt > 0 || host_.DefersPageWrites()) break;
     WriteDirtyPages(temporary);
   }
   cache.GrowCapacity();
@@ -133,12 +133,26 @@ bool TIndexFile::WriteDirtyPages(bool temporary) {
     }
   }
   if (pages.empty()) return false;
-  std::sort(pages.begin(), pages.end(),
-            [](const TPage* a, const TPage* b) { return a->PageNumber < b->PageNumber; });
+  const int32_t first_new = temporary ? 0 : disk_next_page_;
+  auto rank = [first_new](const TPage* page) {
+    if (first_new == 0 || page->PageNumber >= first_new) return 0;
+    if (page->Freed) return 4;
+    if (page->IsRoot()) return 1;
+    if (page->IsInner()) return 2;
+    return 3;
+  };
+  std::sort(pages.begin(), pages.end(), [&](const TPage* a, const TPage* b) {
+    const int ra = rank(a);
+    const int rb = rank(b);
+    return ra != rb ? ra < rb : a->PageNumber < b->PageNumber;
+  });
   auto run = pages.cbegin();
   while (run != pages.cend()) {
     auto end = run + 1;
-    while (end != pages.cend() && (*end)->PageNumber == (*(end - 1))->PageNumber + 1) ++end;
+    while (end != pages.cend() && (*end)->PageNumber == (*(end - 1))->PageNumber + 1 &&
+           rank(*end) == rank(*run)) {
+      ++end;
+    }
     WriteRun(temporary, run, end);
     run = end;
   }

@@ -112,15 +112,17 @@ TEST_F(BTreeDeleteTest, OnlyChildOfItsParentIsNeverJoinedAcrossParents) {
   int32_t p1 = Inner(ptInner, {l1});
   int32_t p2 = Inner(ptInner, {l2, l3});
   Link({p1, p2});
-  file_->SetRootPage(index_, Inner(ptInnerRoot, {p1, p2}));
+  const int32_t root = Inner(ptInnerRoot, {p1, p2});
+  file_->SetRootPage(index_, root);
   TIndexVerifyReport start = Verify(*file_);
   ASSERT_TRUE(start.Ok()) << start.Describe();
 
   // L1 underflows with no neighbour under P1: not L2, which hangs from P2,
   // but P1 itself is joined with P2 under the root, and the root, left with
-  // one entry, gives way to P2.
+  // one entry, takes over P2's entries in its own page.
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck({Key('a', 1)}, 23));
-  EXPECT_EQ(file_->RootPage(index_), p2);
+  EXPECT_EQ(file_->RootPage(index_), root);
+  EXPECT_EQ(Verify(*file_).TreePages, 4);
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck({Key('a', 0), Key('a', 2)}, 22));
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck(Keys('b', 10), 20));
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck(Keys('c', 10), 10));
@@ -142,11 +144,13 @@ TEST_F(BTreeDeleteTest, SiblingsJoinThroughTheirOwnParentOnly) {
   int32_t p1 = Inner(ptInner, {l1});
   int32_t p2 = Inner(ptInner, {l2, l3});
   Link({p1, p2});
-  file_->SetRootPage(index_, Inner(ptInnerRoot, {p1, p2}));
+  const int32_t root = Inner(ptInnerRoot, {p1, p2});
+  file_->SetRootPage(index_, root);
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck({Key('b', 4)}, 23));
   TIndexVerifyReport report = Verify(*file_);
   EXPECT_TRUE(report.Ok()) << report.Describe();
-  EXPECT_EQ(file_->RootPage(index_), p1);
+  EXPECT_EQ(file_->RootPage(index_), root);
+  EXPECT_EQ(report.TreePages, 3);
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck(Keys('a', 3), 22));
   TIndexPosition pos;
   ASSERT_TRUE(Tree().First(&pos));
@@ -162,9 +166,11 @@ TEST_F(BTreeDeleteTest, InnerRootWithOneEntryGivesWayToItsChild) {
   Link({l1, l2});
   int32_t p1 = Inner(ptInner, {l1, l2});
   int32_t middle = Inner(ptInner, {p1});
-  file_->SetRootPage(index_, Inner(ptInnerRoot, {middle}));
+  const int32_t root = Inner(ptInnerRoot, {middle});
+  file_->SetRootPage(index_, root);
   ASSERT_NO_FATAL_FAILURE(DeleteAndCheck({Key('a', 9)}, 20));
-  EXPECT_EQ(file_->RootPage(index_), l2);
+  // The root keeps its page, which now holds what was the last leaf.
+  EXPECT_EQ(file_->RootPage(index_), root);
   TIndexVerifyReport report = Verify(*file_);
   EXPECT_TRUE(report.Ok()) << report.Describe();
   EXPECT_EQ(report.FreePages, 4);

@@ -36,7 +36,7 @@ class TTestIndexHost : public TIndexFileHost {
   const std::string& TableName() const override { return Name; }
   bool Encrypted() const override { return Encrypt; }
   int32_t IndexBufferSize() const override { return BufferSize; }
-  bool HoldsTransactionLock() const override { return TransactionLock; }
+  bool DefersPageWrites() const override { return TransactionLock; }
   void SetHeaderWritten() override { ++HeaderWritten; }
   bool BeforePageRead() override {
     ++PageReadChecks;

@@ -230,7 +230,7 @@ TEST_F(DataFileTest, VerificationChecksTheFileSizeAgainstTheRecordCounts) {
   CreateCatalog("R.DAT", true);
   std::vector<uint8_t> disk = ContentsOf("R.DAT", true);
   disk.resize(disk.size() + 2 * 879 + 879 / 2);  // two and a half records
-  PutInt32(&disk[13], 3);
+  PutInt32(&disk[13], 4);                        // the header counts three
   MakeFile("R.DAT", disk, true);
   auto file = DataFile("R.DAT", true);
   file->Open();
@@ -240,6 +240,13 @@ TEST_F(DataFileTest, VerificationChecksTheFileSizeAgainstTheRecordCounts) {
   EXPECT_EQ(error->ErrorTable, "LICCATALOG");
   file->Close();
 
+  // Fewer slots than the file holds: the rest is what an append killed
+  // before its header write left behind.
+  PutInt32(&disk[13], 3);
+  MakeFile("R.DAT", disk, true);
+  file->Open();
+  EXPECT_NO_THROW(file->VerifyHeader());
+  file->Close();
   disk.resize(disk.size() - 879 / 2);
   MakeFile("R.DAT", disk, true);
   file->Open();

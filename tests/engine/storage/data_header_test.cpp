@@ -243,6 +243,10 @@ TEST(DataHeader, VerificationAcceptsAConsistentTableAndNamesEachBreak) {
   EXPECT_EQ(t.Verify(three, t.fields, t.FileSize(3) - 879 / 2), VEVURA_HEADERCORRUPT)
       << "a partial record";
   EXPECT_EQ(t.Verify(three, t.fields, t.FileSize(2)), VEVURA_HEADERCORRUPT) << "count differs";
+  // What an append killed between its record and its header leaves: more
+  // bytes than the header counts, whole records or not.
+  EXPECT_EQ(t.Verify(three, t.fields, t.FileSize(4)), 0);
+  EXPECT_EQ(t.Verify(three, t.fields, t.FileSize(4) - 879 / 2), 0);
   EXPECT_EQ(t.Verify(t.header, t.fields, t.FileSize(0) - 1), VEVURA_HEADERCORRUPT)
       << "descriptors cut short";
   three.FirstFreeRecord = 4;
