@@ -30,10 +30,13 @@
 // Defaults 1000000, 100000 and 100000. The tables go into a new directory in
 // the system's temporary directory (TMPDIR moves it), removed at the end;
 // --keep leaves them in DIR (created when missing) for inspection. --only
-// runs one engine, for a profiler. --engine-buffers-kb gives the engine's
-// session K KiB of record buffers per table and of page buffers per index
-// instead of its defaults (the catalog builder keeps the defaults; SQLite
-// keeps its default page cache of about 2 MB per connection).
+// runs one engine, for a profiler. Both engines cache about the same amount:
+// SQLite keeps its default page cache of 2000 KiB per connection, and the
+// engine's session gets 1000 KiB of record buffers per table and 1000 KiB of
+// page buffers shared by the table's three B-trees (primary, "API", record
+// slots). --engine-buffers-kb K gives the engine K KiB of record buffers per
+// table and K KiB of page buffers per index instead (0: the session's
+// defaults, as the catalog builder runs it).
 
 #include <sqlite3.h>
 
@@ -86,8 +89,8 @@ struct TOptions {
   int64_t ExclusiveRecords = 1000000;
   int64_t SharedRecords = 100000;
   int64_t Lookups = 100000;
-  std::string KeepDir;          //!< "" for a temporary directory
-  int64_t EngineBuffersKb = 0;  //!< 0: the session's defaults
+  std::string KeepDir;           //!< "" for a temporary directory
+  int64_t EngineBuffersKb = -1;  //!< -1: matched to SQLite's cache; 0: the session's defaults
   bool RunEngine = true;
   bool RunSqlite = true;
 };
@@ -471,12 +474,19 @@ std::string ReadValues(vevura::TConstRecordImage record, const TCatalogFields& f
 
 // The timed operations of both sides stay out of line, so that a profile
 // tells them apart.
+//! SQLite's default page cache in KiB, the budget the engine is given too.
+constexpr int32_t kMatchedCacheKb = 2000;
+
 class TEngineSide {
  public:
   //! Tables in dir; buffers_kb KiB of record buffers per table and of page
-  //! buffers per index, or the session's defaults for 0.
+  //! buffers per index, the session's defaults for 0, or for -1 the budget
+  //! of SQLite's default cache split between records and the three B-trees.
   TEngineSide(const std::string& dir, int64_t buffers_kb) {
-    if (buffers_kb > 0) {
+    if (buffers_kb < 0) {
+      session_.SetDataBufferSize(kMatchedCacheKb / 2 * 1024);
+      session_.SetIndexBufferSize(kMatchedCacheKb / 2 / 3 * 1024);
+    } else if (buffers_kb > 0) {
       const auto bytes = static_cast<int32_t>(buffers_kb * 1024);
       session_.SetDataBufferSize(bytes);
       session_.SetIndexBufferSize(bytes);

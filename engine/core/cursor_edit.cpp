@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <string>
@@ -82,7 +83,10 @@ std::vector<TKey> SortedWordKeys(const TKeyContext& context, const TTextIndexRul
                                  const TFieldDescriptor& field, const std::string& text,
                                  int32_t row_id) {
   std::vector<TKey> keys = BuildWordKeys(context, rules, field.FieldNumber, text, row_id);
-  std::sort(keys.begin(), keys.end());
+  // Every word key has the word index's key length.
+  std::sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
+    return std::memcmp(a.data(), b.data(), kTextKeyLength) < 0;
+  });
   return keys;
 }
 

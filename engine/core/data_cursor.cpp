@@ -182,6 +182,7 @@ void TDataCursor::ReleaseBuffers() {
   bof_ = false;
   eof_ = false;
   edit_changed_ = false;
+  EndEdit();
   remembered_.clear();
 }
 
@@ -326,6 +327,9 @@ TRecordStorage& TDataCursor::Records() {
 }
 
 TRecordRef TDataCursor::FetchRecord(int32_t n, TRecordDirection direction) {
+  // Reading never appends: a number beyond the slots (an index entry that
+  // names a record the data file does not hold) is damage.
+  if (n < 1 || n >= table_->DataFile().Header().NextRecordNumber) Raise(VEVURA_FILECORRUPT);
   TRecord* record = Records().GetRecord(this, n, direction, true, true);
   if (record == nullptr) {
     restart_pending_ = true;

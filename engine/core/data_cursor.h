@@ -31,8 +31,10 @@
 // slot index and the word index, BLOBs) is written out before the locks are
 // released on a shared table, or marked for a later write on a table the
 // cursor opened exclusively. A change that fails after it began altering the
-// table's buffers discards the buffers and re-reads the headers, so the
-// table stays as it was on disk.
+// table's buffers is taken back: on a shared table by discarding the buffers
+// and re-reading the headers (the disk holds the table as it was); on an
+// exclusive table or in a transaction, whose earlier changes exist only in
+// the buffers, by undoing its own changes in memory.
 //
 // Row ids: an insert gives the table's last auto-increment value plus 1
 // (1 after 2147483647), skipping values another record slot still carries,

@@ -20,15 +20,12 @@ namespace vevura {
 bool TTableChecker::RecordsPending() const {
   const TDataFile& data = table_.DataFile();
   if (data.HeaderChanged()) return true;
-  const auto& buffers = data.Records().Cache().Buffers();
+  auto buffers = data.Records().Cache().Buffers();
   return std::any_of(buffers.begin(), buffers.end(), [](const auto& b) { return b->Dirty(); });
 }
 
 const TRecord* TTableChecker::CachedRecord(int32_t number) const {
-  const auto& buffers = table_.DataFile().Records().Cache().Buffers();
-  auto at = std::lower_bound(buffers.begin(), buffers.end(), number,
-                             [](const auto& b, int32_t n) { return b->RecordNumber() < n; });
-  return at != buffers.end() && (*at)->RecordNumber() == number ? at->get() : nullptr;
+  return table_.DataFile().Records().Cache().Peek(number);
 }
 
 void TTableChecker::ReadImages(int32_t first, int32_t count, uint8_t* images) {

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "engine/core/engine_error.h"
+#include "engine/storage/byte_order.h"
 #include "engine/storage/data_header_verify.h"
 #include "engine/storage/date_encoding.h"
 #include "engine/storage/record_layout.h"
@@ -86,6 +87,10 @@ void TDataFile::ReadHeader() {
 }
 
 bool TDataFile::ReloadHeaderIfChanged() {
+  // The change counter (the first four bytes) alone tells in most checks.
+  std::array<uint8_t, 4> counter{};
+  ReadAt(0, counter.data(), counter.size());
+  if (GetInt32(counter.data()) == header_.ChangeCounter) return false;
   TDataHeader on_disk = ReadHeaderBytes();
   if (on_disk.ChangeCounter == header_.ChangeCounter) return false;
   header_ = on_disk;

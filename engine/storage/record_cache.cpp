@@ -20,10 +20,15 @@ TRecord* TRecordCache::Find(int32_t number) {
       return recent;
     }
   }
-  size_t at = LowerBound(number);
-  if (at == sorted_.size() || sorted_[at]->record_number_ != number) return nullptr;
-  MoveToHead(sorted_[at].get());
-  return sorted_[at].get();
+  auto it = buffers_.find(number);
+  if (it == buffers_.end()) return nullptr;
+  MoveToHead(it->second.get());
+  return it->second.get();
+}
+
+const TRecord* TRecordCache::Peek(int32_t number) const {
+  auto it = buffers_.find(number);
+  return it == buffers_.end() ? nullptr : it->second.get();
 }
 
 TRecord* TRecordCache::Reusable() const {
@@ -41,10 +46,10 @@ TRecord* TRecordCache::AddSpare(int32_t number) {
 }
 
 TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
-  size_t at = IndexOf(buffer);
-  if (at == sorted_.size()) return nullptr;
-  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  auto it = EntryOf(buffer);
+  if (it == buffers_.end()) return nullptr;
+  std::unique_ptr<TRecord> owned = std::move(it->second);
+  buffers_.erase(it);
   Unlink(owned.get());
   owned->SetRecordSize(owner_.RecordSize());
   owned->SetRecordNumber(number);
@@ -53,17 +58,17 @@ TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
 }
 
 bool TRecordCache::Evict(TRecord& buffer) {
-  size_t at = IndexOf(buffer);
-  if (at == sorted_.size()) return false;
-  std::unique_ptr<TRecord> owned = std::move(sorted_[at]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  auto it = EntryOf(buffer);
+  if (it == buffers_.end()) return false;
+  std::unique_ptr<TRecord> owned = std::move(it->second);
+  buffers_.erase(it);
   Unlink(owned.get());
   pool_.Push(std::move(owned));
   return true;
 }
 
 void TRecordCache::DropAll() {
-  for (std::unique_ptr<TRecord>& buffer : sorted_) {
+  for (auto& [number, buffer] : buffers_) {
     buffer->older_ = buffer->newer_ = nullptr;
     buffer->dirty_ = false;
     if (buffer->Pinned()) {
@@ -72,7 +77,7 @@ void TRecordCache::DropAll() {
       pool_.Push(std::move(buffer));
     }
   }
-  sorted_.clear();
+  buffers_.clear();
   head_ = tail_ = nullptr;
 }
 
@@ -87,23 +92,22 @@ void TRecordCache::Release(TRecord* record) {
   dropped_.erase(it);
 }
 
-size_t TRecordCache::LowerBound(int32_t number) const {
-  auto it = std::lower_bound(
-      sorted_.begin(), sorted_.end(), number,
-      [](const std::unique_ptr<TRecord>& b, int32_t n) { return b->record_number_ < n; });
-  return static_cast<size_t>(it - sorted_.begin());
-}
-
-size_t TRecordCache::IndexOf(const TRecord& buffer) const {
-  size_t at = LowerBound(buffer.record_number_);
-  if (at < sorted_.size() && sorted_[at].get() == &buffer) return at;
-  return sorted_.size();
+TRecordCache::TBufferMap::iterator TRecordCache::EntryOf(const TRecord& buffer) {
+  auto it = buffers_.find(buffer.record_number_);
+  if (it != buffers_.end() && it->second.get() == &buffer) return it;
+  return buffers_.end();
 }
 
 TRecord* TRecordCache::Insert(std::unique_ptr<TRecord> buffer) {
   TRecord* raw = buffer.get();
-  size_t at = LowerBound(raw->record_number_);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), std::move(buffer));
+  auto [it, added] = buffers_.try_emplace(raw->record_number_, std::move(buffer));
+  if (!added) {
+    // Callers never add a number twice; should one, the cached buffer stays.
+    pool_.Push(std::move(buffer));
+    raw = it->second.get();
+    MoveToHead(raw);
+    return raw;
+  }
   LinkAtHead(raw);
   return raw;
 }

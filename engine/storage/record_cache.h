@@ -1,10 +1,11 @@
 #pragma once
 // TRecordCache: the record buffers one data file keeps, as a data structure.
 //
-// Every cached buffer sits in two lists at once: the buffer list, sorted by
-// record number and searched by binary search, and the most-recently-used
-// list, a doubly linked list through the buffers' own links with the most
-// recently used buffer at its head. A lookup looks at the four most recently
+// Every cached buffer sits in two lists at once: the buffer list, a
+// balanced tree ordered by record number (so that a lookup, an insert and a
+// removal cost the logarithm of the buffers held, and a flush walks them in
+// record order), and the most-recently-used list, a doubly linked list through the buffers' own
+// links with the most recently used buffer at its head. A lookup looks at the four most recently
 // used buffers before it searches, since a cursor mostly comes back to the
 // record it just used. Spare buffer objects wait in a pool (TRecordStack).
 //
@@ -23,7 +24,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <ranges>
 #include <vector>
 
 #include "engine/storage/record.h"
@@ -53,13 +56,16 @@ class TRecordCache {
   //! Room + kRecordRoomGrowth.
   void GrowRoom() { room_ += kRecordRoomGrowth; }
   //! Buffers in the lists.
-  int32_t Count() const { return static_cast<int32_t>(sorted_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(buffers_.size()); }
   //! True while Count() < Room().
   bool HasRoom() const { return Count() < room_; }
 
   //! The buffer of record number, moved to the head of the most-recently-used
   //! list; nullptr when it is not cached.
   TRecord* Find(int32_t number);
+  //! The buffer of record number without touching the most-recently-used
+  //! list; nullptr when it is not cached.
+  const TRecord* Peek(int32_t number) const;
   //! The least recently used buffer that is neither dirty nor pinned, or nullptr.
   TRecord* Reusable() const;
   //! A spare buffer from the pool given number, zeroed, inserted at its
@@ -80,8 +86,8 @@ class TRecordCache {
   //! goes returns to the pool.
   void Release(TRecord* record);
 
-  //! The cached buffers in record-number order.
-  const std::vector<std::unique_ptr<TRecord>>& Buffers() const { return sorted_; }
+  //! The cached buffers in record-number order (each a unique_ptr).
+  auto Buffers() const { return std::views::values(buffers_); }
   //! Head and tail of the most-recently-used list (nullptr when empty).
   TRecord* MostRecent() const { return head_; }
   TRecord* LeastRecent() const { return tail_; }
@@ -91,10 +97,9 @@ class TRecordCache {
   size_t Spares() const { return pool_.Count(); }
 
  private:
-  //! Index of the first buffer numbered number or more in the buffer list.
-  size_t LowerBound(int32_t number) const;
-  //! Index of buffer in the buffer list, or Count() when it is not there.
-  size_t IndexOf(const TRecord& buffer) const;
+  using TBufferMap = std::map<int32_t, std::unique_ptr<TRecord>>;
+  //! The buffer list's entry of buffer, or end() when it is not there.
+  TBufferMap::iterator EntryOf(const TRecord& buffer);
   //! Inserts at the sorted place and links at the head.
   TRecord* Insert(std::unique_ptr<TRecord> buffer);
   void LinkAtHead(TRecord* buffer);
@@ -104,7 +109,7 @@ class TRecordCache {
   TRecordOwner& owner_;                            //!< the data file new buffers belong to
   int32_t capacity_ = 0;                           //!< the capacity set at open
   int32_t room_ = 0;                               //!< buffers held before reuse
-  std::vector<std::unique_ptr<TRecord>> sorted_;   //!< the buffer list, by record number
+  TBufferMap buffers_;                             //!< the buffer list, by record number
   TRecord* head_ = nullptr;                        //!< most recently used
   TRecord* tail_ = nullptr;                        //!< least recently used
   TRecordStack pool_;                              //!< spare buffers

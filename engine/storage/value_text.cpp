@@ -59,12 +59,6 @@ int TakeMeridiem(std::string& text) {
   return 0;
 }
 
-std::string TwoDigits(int n) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, "%02d", n);
-  return buffer;
-}
-
 }  // namespace
 
 bool ParseDateText(std::string_view text, int32_t* day_number) {
@@ -163,12 +157,16 @@ std::string DateText(int32_t day_number) {
 
 std::string TimeText(int32_t milliseconds) {
   platform::TimeParts time = TimeFromMilliseconds(milliseconds);
-  std::string text = TwoDigits(time.hour) + ":" + TwoDigits(time.minute);
-  if (time.second != 0) {
-    text += ":" + TwoDigits(time.second);
-    if (time.millisecond != 0) text += "." + std::to_string(time.millisecond);
+  char buffer[40];
+  if (time.second == 0) {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d", time.hour, time.minute);
+  } else if (time.millisecond == 0) {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", time.hour, time.minute, time.second);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%d", time.hour, time.minute, time.second,
+                  time.millisecond);
   }
-  return text;
+  return buffer;
 }
 
 std::string TimeStampText(double timestamp) {
