@@ -78,6 +78,7 @@ int32_t TDataCursor::NewBlobHandle() {
 }
 
 void TDataCursor::EraseBlob(const TBlobBuffer* buffer) {
+  std::erase(posted_blobs_, buffer);
   for (size_t i = 0; i < blobs_.size(); ++i) {
     if (blobs_[i].get() != buffer) continue;
     blobs_.erase(blobs_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -87,6 +88,7 @@ void TDataCursor::EraseBlob(const TBlobBuffer* buffer) {
 }
 
 void TDataCursor::FreeAllBlobs() {
+  posted_blobs_.clear();
   blobs_.clear();
   blob_handles_.clear();
   blob_undo_.clear();
@@ -125,6 +127,7 @@ int TDataCursor::OpenBlob(uint16_t field_number, TRecordImage buffer, TBlobOpenM
     if (length != nullptr) *length = blob->Length();
     return 0;
   }
+  ReclaimPostedBlobs();
   if (blobs_.size() >= static_cast<size_t>(kMaxOpenBlobs)) return VEVURA_OPENBLOBLIMIT;
   auto loaded = std::make_unique<TBlobBuffer>(table_->BlobFile(), this);
   loaded->SetFirstBlock(reference.FirstBlock);
@@ -293,7 +296,23 @@ bool TDataCursor::SaveBuffer(TRecordImage record, const TFieldDescriptor& field,
   }
   blob->SetRecordNumber(record_number);
   ReferToChain(record, field, *blob);
+  if (std::find(posted_blobs_.begin(), posted_blobs_.end(), blob) == posted_blobs_.end()) {
+    posted_blobs_.push_back(blob);
+  }
   return written;
+}
+
+void TDataCursor::ReclaimPostedBlobs() {
+  // The table component's BLOB streams never close a BLOB they changed, so
+  // every post of a memo would keep a buffer open until the cursor closes
+  // and the 129th would fail. A buffer whose content a post saved and that
+  // has not changed since holds nothing the BLOB file lacks: when the limit
+  // is reached, the oldest such buffers are let go.
+  while (blobs_.size() >= static_cast<size_t>(kMaxOpenBlobs) && !posted_blobs_.empty()) {
+    const TBlobBuffer* oldest = posted_blobs_.front();
+    posted_blobs_.erase(posted_blobs_.begin());
+    if (!oldest->Modified()) EraseBlob(oldest);
+  }
 }
 
 bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& field,

@@ -54,14 +54,32 @@ size_t TDataCursor::BuildSearchKey(std::span<const uint8_t> key_or_record, bool 
     n += std::min<size_t>(static_cast<size_t>(partial_length), c.Slots[count].KeySize) + 1;
   }
   n = std::min(n, length);
-  // The lowest key of the prefix in index order, or the highest for the top
-  // of a range; a descending index turns the bytes around.
-  if (high != c.Descending) {
-    FillKeyHigh(c, key, n);
-  } else {
-    FillKeyLow(c, key, n);
-  }
+  FillAfterPrefix(c, key, n, high);
   return n;
+}
+
+void TDataCursor::FillAfterPrefix(const TKeyContext& c, uint8_t* key, size_t n, bool high) {
+  // The lowest key of the prefix in index order, or the highest for the top
+  // of a range. A descending index turns the bytes around; so does a
+  // descending field in a table with a language, whose slot keeps its bytes
+  // and whose comparison is turned around instead.
+  const size_t length = c.KeyLength;
+  std::vector<uint8_t> lowest(key, key + length);
+  std::vector<uint8_t> highest(key, key + length);
+  FillKeyLow(c, lowest.data(), n);
+  FillKeyHigh(c, highest.data(), n);
+  auto take = [&](size_t from, size_t to, bool descending) {
+    const std::vector<uint8_t>& source = high != descending ? highest : lowest;
+    for (size_t p = std::max(from, n); p < to; ++p) key[p] = source[p];
+  };
+  if (!c.HasLanguage()) {
+    take(0, length, c.Descending);
+    return;
+  }
+  for (const TKeySlot& slot : c.Slots) {
+    take(slot.Start, slot.End(), c.Descending || slot.Descending);
+  }
+  take(c.SlotsLength, length, c.Descending);
 }
 
 bool TDataCursor::SeekKey(const uint8_t* key, size_t) {
@@ -94,7 +112,7 @@ bool TDataCursor::FindKey(std::span<const uint8_t> key_or_record, bool key_is_ra
                  Keys(active_index_).Comparer.CompareKeys(pos_.Key.data(), key.data(), n) == 0;
     (void)nearest;  // the cursor stands on the first entry not below the key either way
     ReadCurrentRecord();
-    if (found) Deliver(buffer);
+    Deliver(buffer);
     return found;
   });
 }

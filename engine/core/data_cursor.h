@@ -124,8 +124,8 @@ class TDataCursor final : public TCursorTableLocks,
   void Last();
   //! One step forward (from the beginning: to the first record) and the
   //! record into buffer (may be empty); kCursorOnRecord or VEVURA_EOF (the
-  //! cursor stays after the last record), VEVURA_NOCURRREC without records.
-  //! A result other than kCursorOnRecord clears the buffer.
+  //! cursor stays after the last record; also without records). A result
+  //! other than kCursorOnRecord clears the buffer.
   int Next(TRecordImage buffer);
   //! The mirror image of Next; VEVURA_BOF at the beginning.
   int Prior(TRecordImage buffer);
@@ -148,8 +148,8 @@ class TDataCursor final : public TCursorTableLocks,
   //! index, or with field_count 0 and a partial_length (characters of the
   //! next string field, 0: none), the first entry whose prefix matches is
   //! found; otherwise the full key (nearest: the first entry not below it).
-  //! Past the last entry the cursor stands on the last one. The record is
-  //! copied into buffer when one is given.
+  //! Past the last entry the cursor stands on the last one. The record the
+  //! cursor stands on, found or not, is copied into buffer when one is given.
   bool FindKey(std::span<const uint8_t> key_or_record, bool key_is_raw, int field_count,
                int partial_length, bool nearest, TRecordImage buffer);
   //! Restricts the cursor to the keys between low and high (both included;
@@ -348,6 +348,9 @@ class TDataCursor final : public TCursorTableLocks,
   // ----- Searching (cursor_search.cpp) -----
   //! The search key of a raw key or a record into key; returns the number
   //! of bytes that must match (the key length for a full key).
+  //! Gives the bytes of key from n on the lowest (high: the highest) content
+  //! in the index's order.
+  static void FillAfterPrefix(const TKeyContext& c, uint8_t* key, size_t n, bool high);
   size_t BuildSearchKey(std::span<const uint8_t> key_or_record, bool key_is_raw, int field_count,
                         int partial_length, bool high, uint8_t* key) const;
   //! Stands on the first entry not below key over n bytes, within the range;
@@ -449,6 +452,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! Frees the stored BLOBs of record; true when something was freed.
   bool DeleteBlobs(std::span<const uint8_t> record);
   void FreeAllBlobs();
+  //! At the limit of open buffers: lets go of the oldest buffers a post
+  //! saved that have not changed since.
+  void ReclaimPostedBlobs();
   //! A buffer as it was before a post saved it, put back when the post fails.
   struct TBlobUndo {
     TBlobBuffer* Buffer;
@@ -523,6 +529,7 @@ class TDataCursor final : public TCursorTableLocks,
   std::vector<int32_t> blob_handles_;  //!< handle of blobs_[i], named by negative references
   int32_t last_blob_handle_ = 0;       //!< the handle given last
   std::vector<TBlobUndo> blob_undo_;   //!< buffers the post in progress saved
+  std::vector<const TBlobBuffer*> posted_blobs_;  //!< buffers posts saved, oldest first
 };
 
 template <typename Op>
