@@ -253,6 +253,24 @@ TEST_F(TableCheckTest, SoundTablePassesSharedExclusiveAndClosed) {
   }
 }
 
+TEST_F(TableCheckTest, EncryptedTableIsReadUnscrambled) {
+  TTableTarget target;
+  target.TableName = kTable;
+  target.Exclusive = true;
+  TTableDefinition definition = PartsDefinition();
+  definition.Overwrite = true;
+  definition.Encrypted = true;
+  definition.Password = "gears";
+  CreateTable(*directory_, target, definition);
+  OpenAndFill(false);
+  CloseTable();
+  // Records, pages and blocks now come from the scrambled files.
+  TTableVerifyReport report = VerifyTable(*directory_, kTable);
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 38);
+  EXPECT_EQ(report.FreeSlots, 2);
+}
+
 TEST_F(TableCheckTest, MissingIndexEntryAndWrongCountAreNamed) {
   OpenAndFill(false);
   const int32_t victim = numbers_[10];
