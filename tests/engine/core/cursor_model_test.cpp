@@ -52,11 +52,12 @@ struct TModelConfig {
   uint32_t Seed = 0;
   uint16_t LanguageId = 0;
   uint16_t SortId = 0;
-  bool Primary = true;      //!< ID is the primary index
-  bool Blobs = false;       //!< NOTES (memo, in the word index) and DATA
-  bool Exclusive = false;   //!< one cursor with the table to itself
-  bool InMemory = false;    //!< in-memory files
-  bool WrapRowIds = false;  //!< halfway, the last row id jumps to just below 2147483647
+  bool Primary = true;                 //!< ID is the primary index
+  bool Blobs = false;                  //!< NOTES (memo, in the word index) and DATA
+  bool Exclusive = false;              //!< one cursor with the table to itself
+  bool InMemory = false;               //!< in-memory files
+  bool WrapRowIds = false;             //!< halfway, the last row id jumps to just below 2147483647
+  bool StrictChangeDetection = false;  //!< every read holds the read lock
   TLockProtocol Protocol = lpPessimistic;
 };
 
@@ -849,6 +850,7 @@ void CursorModelTest::Run(const TModelConfig& config) {
                std::to_string(operations) + " operations");
   random_.seed(config.Seed);
   session_->SetLockProtocol(config.Protocol);
+  session_->SetStrictChangeDetection(config.StrictChangeDetection);
   TTableTarget target;
   target.TableName = kTable;
   target.Exclusive = true;
@@ -891,10 +893,11 @@ TEST_F(CursorModelTest, PlainTableSharedPessimistic) {
 
 TEST_F(CursorModelTest, GermanTableSharedOptimistic) {
   TModelConfig config;
-  config.Name = "German, shared, optimistic";
+  config.Name = "German, shared, optimistic, strict change detection";
   config.Seed = 2202;
   config.LanguageId = 1031;
   config.Protocol = lpOptimistic;
+  config.StrictChangeDetection = true;
   Run(config);
 }
 
