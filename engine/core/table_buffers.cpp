@@ -7,13 +7,28 @@
 namespace vevura {
 namespace {
 
-//! Some dirty record buffer holds a free slot: the change being written
-//! removes records.
-bool WritesFreedRecords(const TRecordStorage& records) {
-  for (const auto& record : records.Cache().Buffers()) {
-    if (record->Dirty() && record->IsFree() != 0) return true;
-  }
-  return false;
+//! The change being written frees a record. A delete pushes the slot it
+//! frees on the free chain, so the chain's head is then a changed free
+//! record; an insert that reuses a slot moves the head to a record it has
+//! not touched.
+bool WritesFreedRecord(TDataFile& data) {
+  const int32_t head = data.Header().FirstFreeRecord;
+  if (head == 0) return false;
+  const TRecord* record = data.Records().Cache().Peek(head);
+  return record != nullptr && record->Dirty() && record->IsFree() != 0;
+}
+
+//! The data header goes before the records unless the change appends a
+//! slot or frees one. An append writes its slot first, since the header
+//! counts it; a delete writes the freed slot first, since the header's chain
+//! head then names it. An insert into a free slot takes it off the chain:
+//! its header goes first, so that the chain never leads to a slot that is
+//! live on disk (an interruption leaves a free slot off the chain instead).
+bool DataHeaderGoesFirst(TDataFile& data) {
+  if (WritesFreedRecord(data)) return false;
+  const int32_t last = data.Header().NextRecordNumber - 1;
+  const TRecord* record = last > 0 ? data.Records().Cache().Peek(last) : nullptr;
+  return record == nullptr || !record->Dirty();
 }
 
 }  // namespace
@@ -26,10 +41,11 @@ bool WritesFreedRecords(const TRecordStorage& records) {
 // file, BLOB file). A flush cut short between two files then leaves a BLOB
 // chain that no record names or a record that no index names, which no
 // reader reaches, rather than an index entry or a BLOB reference leading to
-// a slot or chain not yet written or already freed. Within each file the
-// header comes after the buffers, since it counts the records, pages and
-// blocks they add. Other programs never see the order: they read only under
-// a lock that the writer holds until its last write.
+// a slot or chain not yet written or already freed. In the index and BLOB
+// files the header comes after the pages and blocks, since it counts those
+// they add; the data file's order is DataHeaderGoesFirst's. Other programs
+// never see the order: they read only under a lock that the writer holds
+// until its last write.
 void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_index_header,
                               bool force_blob_header, bool force_os_flush) {
   if (read_only_) return;
@@ -38,7 +54,7 @@ void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_inde
     return;
   }
   const bool data_open = data_file_->IsOpen();
-  if (data_open && WritesFreedRecords(data_file_->Records())) {
+  if (data_open && WritesFreedRecord(*data_file_)) {
     if (index_file_->IsOpen()) FlushIndexFile(trim, force_index_header, force_os_flush);
     FlushDataFile(trim, force_data_header, force_os_flush);
     if (BlobFileInUse()) FlushBlobFile(trim, force_blob_header, force_os_flush);
@@ -51,8 +67,10 @@ void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_inde
 
 void TDataTable::FlushDataFile(bool trim, bool force_header, bool force_os_flush) {
   TRecordStorage& records = data_file_->Records();
-  bool written = records.FlushRecords();
-  written = data_file_->WriteHeader(force_header) || written;
+  const bool header_first = DataHeaderGoesFirst(*data_file_);
+  bool written = header_first && data_file_->WriteHeader(force_header);
+  written = records.FlushRecords() || written;
+  if (!header_first) written = data_file_->WriteHeader(force_header) || written;
   written = data_file_->WriteFieldDescriptors() || written;
   if (written && (force_os_flush || Session().ForceBufferFlush())) data_file_->Flush();
   if (trim) records.TrimCache();
