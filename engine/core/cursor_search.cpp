@@ -288,10 +288,7 @@ void TDataCursor::Reposition() {
 void TDataCursor::Refresh() {
   RequireOpen();
   BeginBracket();
-  struct TEnd {
-    TDataCursor& cursor;
-    ~TEnd() { cursor.EndBracket(); }
-  } end{*this};
+  TBracketEnd end{*this};
   if (CursorReadLock()) return;
   RememberPosition();
   TakeSnapshot();

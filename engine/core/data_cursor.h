@@ -271,6 +271,14 @@ class TDataCursor final : public TCursorTableLocks,
   //! The same, beginning with CursorReadLock instead of CheckCursorChanges.
   template <typename Op>
   auto LockedReadBracket(Op op) -> decltype(op());
+  //! Both brackets: the read lock first (lock_first) or the change check.
+  template <typename Op>
+  auto Bracketed(bool lock_first, Op op) -> decltype(op());
+  //! Ends the bracket it was made in when it goes.
+  struct TBracketEnd {
+    TDataCursor& Cursor;
+    ~TBracketEnd() { Cursor.EndBracket(); }
+  };
   //! Runs op; after a restart goes back to the position op began on and
   //! runs it again.
   template <typename Op>
@@ -534,26 +542,24 @@ class TDataCursor final : public TCursorTableLocks,
 
 template <typename Op>
 auto TDataCursor::ReadBracket(Op op) -> decltype(op()) {
-  RequireOpen();
-  BeginBracket();
-  struct TEnd {
-    TDataCursor& cursor;
-    ~TEnd() { cursor.EndBracket(); }
-  } end{*this};
-  CheckCursorChanges();
-  CheckCompanionChanges();
-  return RunRestartable(op);
+  return Bracketed(false, op);
 }
 
 template <typename Op>
 auto TDataCursor::LockedReadBracket(Op op) -> decltype(op()) {
+  return Bracketed(true, op);
+}
+
+template <typename Op>
+auto TDataCursor::Bracketed(bool lock_first, Op op) -> decltype(op()) {
   RequireOpen();
   BeginBracket();
-  struct TEnd {
-    TDataCursor& cursor;
-    ~TEnd() { cursor.EndBracket(); }
-  } end{*this};
-  CursorReadLock();
+  TBracketEnd end{*this};
+  if (lock_first) {
+    CursorReadLock();
+  } else {
+    CheckCursorChanges();
+  }
   CheckCompanionChanges();
   return RunRestartable(op);
 }
