@@ -105,6 +105,13 @@ void TIndexFile::AdoptHeader(TIndexHeader disk) {
     if (disk.SecondaryCount < kMaxSecondaryIndexes) ++disk.SecondaryCount;
   }
   disk.Modified = 0;
+  // Pages beyond the header's count are what a writer killed before its
+  // header write left behind, and a page of an interrupted split may be
+  // named by its parent already: new pages go after them, never over them.
+  const int64_t pages_in_file = (GetSize() + kIndexPageSize - 1) / kIndexPageSize;
+  if (pages_in_file > disk.NextPage && pages_in_file <= kMaxIndexPageNumber) {
+    disk.NextPage = static_cast<int32_t>(pages_in_file);
+  }
   header_ = std::move(disk);
   disk_next_page_ = header_.NextPage;
 }
