@@ -10,7 +10,8 @@
 //
 // Each configuration has a fixed seed (shown with any failure). The
 // environment variable VEVURA_MODEL_OPS sets the number of operations per
-// configuration.
+// configuration (1000 by default); VEVURA_MODEL_SEED, when set, is added to
+// every configuration's seed to explore other sequences.
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,11 @@ int OperationCount() {
   const char* text = std::getenv("VEVURA_MODEL_OPS");
   const int count = text != nullptr ? std::atoi(text) : 0;
   return count > 0 ? count : 1000;
+}
+
+uint32_t SeedOffset() {
+  const char* text = std::getenv("VEVURA_MODEL_SEED");
+  return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 0;
 }
 
 //! ID, NAME (string), CODE (integer), PRICE (float), CAT (small integer),
@@ -846,9 +852,10 @@ void CursorModelTest::CheckBlobs(TDataCursor& c) {
 void CursorModelTest::Run(const TModelConfig& config) {
   config_ = config;
   const int operations = OperationCount();
-  SCOPED_TRACE(std::string(config.Name) + ", seed " + std::to_string(config.Seed) + ", " +
+  const uint32_t seed = config.Seed + SeedOffset();
+  SCOPED_TRACE(std::string(config.Name) + ", seed " + std::to_string(seed) + ", " +
                std::to_string(operations) + " operations");
-  random_.seed(config.Seed);
+  random_.seed(seed);
   session_->SetLockProtocol(config.Protocol);
   session_->SetStrictChangeDetection(config.StrictChangeDetection);
   TTableTarget target;
