@@ -169,6 +169,9 @@ class CursorModelTest : public EngineTest {
   void Modify(TDataCursor& c);
   void Delete(TDataCursor& c);
   void JumpRowIds(TDataCursor& c);
+  //! Two cursors edit one record at once: under lpPessimistic the second
+  //! is refused the record, under lpOptimistic the first one's post is.
+  void ConflictingEdits();
   //! Makes the order active and stands on row.
   void StandOn(TDataCursor& c, const TOrder& order, const TModelRow& row);
   void SwitchTo(TDataCursor& c, const TOrder& order);
@@ -539,6 +542,44 @@ void CursorModelTest::Delete(TDataCursor& c) {
   EXPECT_EQ(c.RecordNumber(), follower != 0 ? follower : after.back()->Record);
 }
 
+void CursorModelTest::ConflictingEdits() {
+  if (writers_.size() < 2 || model_->Size() == 0) return;
+  TDataCursor& first = *writers_[0];
+  TDataCursor& second = *writers_[1];
+  TModelRow row = RandomRow();
+  StandOn(first, RandomOrder(), row);
+  StandOn(second, RandomOrder(), row);
+  if (HasFatalFailure()) return;
+  std::vector<uint8_t> mine(first.RecordSize());
+  std::vector<uint8_t> theirs(second.RecordSize());
+  ASSERT_EQ(first.GetCurrentRecord(mine, false), kCursorOnRecord);
+  ASSERT_EQ(second.GetCurrentRecord(theirs, false), kCursorOnRecord);
+  ASSERT_EQ(first.GetCurrentRecord(mine, true), kCursorOnRecord);
+  RandomField(mine, kPrice);
+  if (config_.Protocol == lpPessimistic) {
+    EXPECT_EQ(CodeOf([&] { second.GetCurrentRecord(theirs, true); }), VEVURA_RECLOCKFAILED);
+    EXPECT_EQ(CodeOf([&] { second.DeleteRecord(theirs, true); }), VEVURA_RECLOCKFAILED);
+    EXPECT_EQ(second.LockedRecord(), 0);
+    first.ModifyRecord(mine, true, true);
+    row.Image = Masked(mine);
+    model_->Replace(row);
+  } else {
+    ASSERT_EQ(second.GetCurrentRecord(theirs, true), kCursorOnRecord);
+    SetFloatField(theirs, F(kPrice), 1000 + Random(100));
+    second.ModifyRecord(theirs, true, true);
+    row.Image = Masked(theirs);
+    model_->Replace(row);
+    // The record changed since the first edit began: that post and every
+    // retry fail until the edit is cancelled.
+    EXPECT_EQ(CodeOf([&] { first.ModifyRecord(mine, true, true); }), VEVURA_KEYORRECDELETED);
+    EXPECT_TRUE(first.EditChanged());
+    EXPECT_EQ(CodeOf([&] { first.ModifyRecord(mine, true, true); }), VEVURA_KEYORRECDELETED);
+    first.CancelEdit();
+    EXPECT_FALSE(first.EditChanged());
+  }
+  EXPECT_EQ(first.LockedRecord(), 0);
+}
+
 void CursorModelTest::JumpRowIds(TDataCursor& c) {
   // As another program that changed the header would leave it.
   TDataTable& table = *c.Table();
@@ -873,8 +914,10 @@ void CursorModelTest::Run(const TModelConfig& config) {
     const int pick = Random(100);
     if (pick < 50) {
       Insert(c);
-    } else if (pick < 78) {
+    } else if (pick < 75) {
       Modify(c);
+    } else if (pick < 78) {
+      ConflictingEdits();
     } else {
       Delete(c);
     }
