@@ -217,6 +217,7 @@ class CursorModelTest : public EngineTest {
   std::vector<TFieldDescriptor> fields_;
   std::vector<std::unique_ptr<TKeyContext>> contexts_;  //!< by index number 0 to 5
   std::vector<TOrder> orders_;
+  int price_changes_ = 0;           //!< prices the second cursor gave
   std::set<std::string> reported_;  //!< kinds of faults reported once
   int known_failures_ = 0;          //!< failures reported once, which do not stop the run
 };
@@ -565,7 +566,8 @@ void CursorModelTest::ConflictingEdits() {
     model_->Replace(row);
   } else {
     ASSERT_EQ(second.GetCurrentRecord(theirs, true), kCursorOnRecord);
-    SetFloatField(theirs, F(kPrice), 1000 + Random(100));
+    // A price no record had before: the stored record surely changes.
+    SetFloatField(theirs, F(kPrice), 1000 + (++price_changes_));
     second.ModifyRecord(theirs, true, true);
     row.Image = Masked(theirs);
     model_->Replace(row);
