@@ -129,6 +129,10 @@ void TTableChecker::CheckRowIds() {
 
 TTableVerifyReport VerifyTable(TDataTable& table) {
   TTableVerifyReport report;
+  if (!table.IsOpen()) {
+    report.Add("table: " + table.TableName() + " is not open");
+    return report;
+  }
   try {
     // On a shared table no other program may change it meanwhile; a lock
     // the caller holds already is left as it is.

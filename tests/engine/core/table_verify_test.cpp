@@ -401,6 +401,8 @@ TEST_F(TableCheckTest, RecordAreaDamageIsNamed) {
 TEST_F(TableCheckTest, UnopenableTablesAreReportedNotRaised) {
   TTableVerifyReport report = VerifyTable(*directory_, "NOSUCH");
   EXPECT_TRUE(Reports(report, {"does not exist"})) << report.Describe();
+  TDataTable closed(*directory_);
+  EXPECT_TRUE(Reports(VerifyTable(closed), {"not open"}));
 
   std::filesystem::remove(PathOf(std::string(kTable) + ".IDX"));
   report = VerifyTable(*directory_, kTable);
