@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/dry_run.h"
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_version.h"
 
 namespace {
 

@@ -55,11 +55,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/base/engine_version.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/core/engine.h"
-#include "engine/core/engine_error.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_definition.h"
 #include "engine/storage/field_codec.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/record_layout.h"
 
 namespace vevura {

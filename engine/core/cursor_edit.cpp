@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/field_rules.h"
 #include "engine/storage/key_builder.h"
 #include "engine/storage/record_layout.h"

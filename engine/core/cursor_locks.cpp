@@ -1,7 +1,7 @@
 #include "engine/core/cursor_locks.h"
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
-#include "engine/core/engine_error.h"
 
 namespace vevura {
 

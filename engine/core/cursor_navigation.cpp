@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 
 namespace vevura {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/bound_keys.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/key_builder.h"

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/core/table_lock_guards.h"
 #include "engine/storage/byte_order.h"
 

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/file_list.h"
 #include "engine/storage/table_file_names.h"
 #include "engine/storage/trim.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/trim.h"
 #include "platform/directory.h"
 #include "platform/locale.h"

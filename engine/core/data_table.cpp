@@ -7,8 +7,8 @@
 #include <atomic>
 #include <exception>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
-#include "engine/core/engine_error.h"
 #include "engine/expr/records_bitmap_stack.h"
 #include "engine/storage/table_file_names.h"
 #include "platform/system.h"

@@ -3,8 +3,8 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
-#include "engine/core/engine_error.h"
 #include "engine/expr/records_bitmap_stack.h"
 #include "engine/storage/char_map.h"
 #include "engine/storage/file_list.h"

@@ -1,8 +1,8 @@
 // Writing, marking and discarding the buffered changes of a shared table.
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 
 namespace vevura {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <exception>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/table_file_names.h"
 
 namespace vevura {

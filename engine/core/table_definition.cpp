@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/field_validation.h"
 #include "engine/storage/key_context.h"
 #include "engine/storage/record_layout.h"

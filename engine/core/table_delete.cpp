@@ -2,9 +2,9 @@
 
 #include "engine/core/table_delete.h"
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/data_file.h"
 #include "engine/storage/table_file_names.h"
 

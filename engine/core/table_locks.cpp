@@ -1,9 +1,9 @@
 // The shared table's locks: read, write, record and transaction locks on the
 // ranges of the lock map (lock_protocol.h).
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "platform/system.h"
 
 namespace vevura {

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/core/engine_error.h"
 #include "engine/core/table_checker.h"
 #include "engine/core/table_lock_guards.h"
 #include "engine/storage/data_header_verify.h"

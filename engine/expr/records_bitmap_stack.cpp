@@ -1,6 +1,6 @@
 #include "engine/expr/records_bitmap_stack.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace vevura {
 

@@ -5,7 +5,8 @@
 #include <limits>
 #include <mutex>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
+#include "engine/base/os_error_code.h"
 #include "platform/os_error.h"
 
 namespace vevura {
@@ -16,7 +17,7 @@ int32_t FailWithCode(int err, uint16_t code) {
 }
 
 int32_t LastOsErrorResult() {
-  return -static_cast<int32_t>(platform::EngineCodeOfOsError(platform::LastOsError()));
+  return -static_cast<int32_t>(EngineCodeOfOsError(platform::LastOsError()));
 }
 
 TAbstractFile::TAbstractFile(std::string name, bool in_memory)

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "engine/storage/blob_file.h"
 #include "engine/storage/scramble.h"
 

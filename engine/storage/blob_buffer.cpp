@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 
 namespace vevura {
 

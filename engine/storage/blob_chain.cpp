@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "engine/storage/blob_file.h"
 
 namespace vevura {

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace vevura {
 

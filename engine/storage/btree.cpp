@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace vevura {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/btree.h"
 
 namespace vevura {

@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 
 namespace vevura {

@@ -4,7 +4,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/btree_path.h"
 
 namespace vevura {

@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace vevura {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/data_header_verify.h"
 #include "engine/storage/date_encoding.h"

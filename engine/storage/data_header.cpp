@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/record_layout.h"
 #include "engine/storage/scramble.h"

@@ -1,6 +1,6 @@
 #include "engine/storage/data_header_verify.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/field_validation.h"
 #include "platform/locale.h"
 

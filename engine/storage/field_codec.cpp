@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/record_layout.h"
 #include "engine/storage/trim.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "engine/storage/bcd.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/collation.h"

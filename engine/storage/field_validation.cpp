@@ -1,6 +1,6 @@
 #include "engine/storage/field_validation.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/bcd.h"
 #include "engine/storage/record_layout.h"
 #include "engine/storage/scramble.h"

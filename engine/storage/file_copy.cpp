@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/compression.h"
 #include "engine/storage/file_list.h"

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "platform/os_error.h"
 
 namespace vevura {

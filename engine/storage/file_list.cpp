@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <mutex>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
+#include "engine/base/os_error_code.h"
 #include "engine/storage/memory_file.h"
 #include "engine/storage/physical_file.h"
 #include "engine/storage/trim.h"
@@ -173,7 +174,7 @@ int32_t TFileList::RenameDiskFile(const std::string& list_name, const std::strin
   // target already; only this file itself may be renamed onto its own name.
   std::string existing = platform::FindExistingName(target);
   if (!existing.empty() && existing != list_name) {
-    return FailWithCode(EEXIST, platform::EngineCodeOfOsError(EEXIST));
+    return FailWithCode(EEXIST, EngineCodeOfOsError(EEXIST));
   }
   TPhysicalFile file(list_name);
   return file.Rename(target);

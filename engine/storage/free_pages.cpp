@@ -2,7 +2,7 @@
 // descriptors. Every index has a free list of its own, linked through the
 // next links of its freed pages; freed pages are reused only by that index.
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/index_file.h"
 #include "engine/storage/index_shape.h"
 

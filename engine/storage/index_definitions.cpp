@@ -1,6 +1,6 @@
 #include "engine/storage/index_definitions.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/field_types.h"
 #include "engine/storage/index_shape.h"
 #include "engine/storage/trim.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/index_definitions.h"
 #include "engine/storage/scramble.h"

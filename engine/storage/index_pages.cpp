@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/byte_order.h"
 #include "engine/storage/index_file.h"
 #include "engine/storage/scramble.h"

@@ -1,6 +1,6 @@
 #include "engine/storage/key_context.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/index_definitions.h"
 
 namespace vevura {

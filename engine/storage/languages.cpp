@@ -1,6 +1,6 @@
 #include "engine/storage/languages.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "platform/locale.h"
 
 namespace vevura {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <new>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "platform/os_error.h"
 
 namespace vevura {

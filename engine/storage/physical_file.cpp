@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "platform/os_error.h"
 
 namespace vevura {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/read_window.h"
 #include "engine/storage/record_layout.h"
 

@@ -35,7 +35,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "engine/storage/data_header.h"
 #include "engine/storage/field_descriptor.h"
 #include "engine/storage/file_handler.h"

@@ -1,6 +1,6 @@
 #include "engine/storage/scramble.h"
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/trim.h"
 
 namespace vevura {

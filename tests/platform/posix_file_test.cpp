@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "engine/core/error_codes.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
@@ -52,22 +51,6 @@ std::string ReadFile(const std::string& path) {
 
 std::unique_ptr<OsFile> OpenFile(const std::string& path, const OpenOptions& options) {
   return PosixFileSystem().Open(path, options);
-}
-
-TEST(OsError, ErrnoValuesMapOntoEngineCodes) {
-  EXPECT_EQ(EngineCodeOfOsError(ENOENT), VEVURA_OSENOENT);
-  EXPECT_EQ(EngineCodeOfOsError(ENOTDIR), VEVURA_OSENOENT);
-  EXPECT_EQ(EngineCodeOfOsError(EMFILE), VEVURA_OSEMFILE);
-  EXPECT_EQ(EngineCodeOfOsError(ENFILE), VEVURA_OSEMFILE);
-  for (int err : {EACCES, EPERM, EROFS, EAGAIN})
-    EXPECT_EQ(EngineCodeOfOsError(err), VEVURA_OSEACCES);
-  EXPECT_EQ(EngineCodeOfOsError(EBADF), VEVURA_OSEBADF);
-  EXPECT_EQ(EngineCodeOfOsError(ENOMEM), VEVURA_OSENOMEM);
-  EXPECT_EQ(EngineCodeOfOsError(ENODEV), VEVURA_OSENODEV);
-  EXPECT_EQ(EngineCodeOfOsError(ENXIO), VEVURA_OSENODEV);
-  EXPECT_EQ(EngineCodeOfOsError(EXDEV), VEVURA_OSENOTSAM);
-  EXPECT_EQ(EngineCodeOfOsError(EIO), VEVURA_OSUNKNOWN);
-  EXPECT_EQ(EngineCodeOfOsError(0), VEVURA_OSUNKNOWN);
 }
 
 TEST(OsError, LastErrorIsKeptPerThread) {
@@ -118,7 +101,6 @@ TEST(PosixFile, OpeningWhatIsNotAFileFailsWithoutCreatingIt) {
   ScratchDir dir;
   EXPECT_EQ(OpenFile(dir / "missing.dat", kSharedRw), nullptr);
   EXPECT_EQ(LastOsError(), ENOENT);
-  EXPECT_EQ(EngineCodeOfOsError(LastOsError()), VEVURA_OSENOENT);
   FileAttributes a;
   EXPECT_FALSE(PosixFileSystem().GetAttributes(dir / "missing.dat", &a));
   EXPECT_FALSE(a.exists);
@@ -137,7 +119,6 @@ TEST(ByteLocks, ConflictBetweenTwoHandlesOfOneProcess) {
   ASSERT_TRUE(a->LockRange(10, 5));
   EXPECT_FALSE(b->LockRange(14, 1));
   EXPECT_EQ(LastOsError(), EAGAIN);
-  EXPECT_EQ(EngineCodeOfOsError(LastOsError()), VEVURA_OSEACCES);
   EXPECT_FALSE(b->LockRange(6, 5));
   EXPECT_FALSE(b->LockRange(0, 100));
   EXPECT_TRUE(b->LockRange(15, 1));
@@ -287,7 +268,7 @@ TEST(ShareModes, ExclusiveAndSharedConflictBetweenProcesses) {
     HoldingChild child([&] { return OpenFile(path, kExclusiveRw); });
     ASSERT_TRUE(child.held());
     EXPECT_EQ(OpenFile(path, kSharedRw), nullptr);
-    EXPECT_EQ(EngineCodeOfOsError(LastOsError()), VEVURA_OSEACCES);
+    EXPECT_EQ(LastOsError(), EACCES);
     EXPECT_EQ(OpenFile(path, kSharedRo), nullptr);
   }
   {
@@ -385,7 +366,7 @@ TEST(PosixFileSystem, RenameNeverReplacesAndRemoveDeletes) {
   EXPECT_EQ(LastOsError(), ENOENT);
   EXPECT_TRUE(PosixFileSystem().Remove(dir / "c.dat"));
   EXPECT_FALSE(PosixFileSystem().Remove(dir / "c.dat"));
-  EXPECT_EQ(EngineCodeOfOsError(LastOsError()), VEVURA_OSENOENT);
+  EXPECT_EQ(LastOsError(), ENOENT);
 }
 
 TEST(PosixFileSystem, AttributesComeFromModeNameAndKind) {

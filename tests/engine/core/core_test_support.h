@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/engine.h"
-#include "engine/core/engine_error.h"
 #include "engine/storage/field_codec.h"
 #include "engine/storage/file_list.h"
 #include "engine/storage/key_context.h"

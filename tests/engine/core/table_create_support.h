@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/core/engine.h"
-#include "engine/core/engine_error.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_delete.h"
 #include "platform/platform_test_support.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace vevura {
 namespace {

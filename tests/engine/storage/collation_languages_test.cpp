@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/collation.h"
 #include "engine/storage/language_string_list.h"
 #include "engine/storage/languages.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 #include "engine/storage/bcd.h"
 #include "engine/storage/date_encoding.h"
 #include "engine/storage/record_layout.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/file_handler.h"
 #include "engine/storage/file_list.h"
 #include "platform/platform_test_support.h"

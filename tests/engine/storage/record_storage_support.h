@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/data_header.h"
 #include "engine/storage/file_handler.h"
 #include "engine/storage/record_layout.h"

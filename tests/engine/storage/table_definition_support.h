@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/field_descriptor.h"
 
 namespace vevura::test {

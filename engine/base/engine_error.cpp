@@ -1,9 +1,9 @@
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 #include <mutex>
 #include <string_view>
 
-#include "engine/core/error_table.h"
+#include "engine/base/error_table.h"
 #include "platform/os_error.h"
 
 namespace vevura {

@@ -1,4 +1,4 @@
-#include "engine/core/engine_error.h"
+#include "engine/base/engine_error.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/error_codes.h"
-#include "engine/core/error_table.h"
+#include "engine/base/error_codes.h"
+#include "engine/base/error_table.h"
 #include "platform/os_error.h"
 
 namespace vevura {

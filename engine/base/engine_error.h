@@ -14,12 +14,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 
 namespace vevura {
-
-//! The engine's version as it reports it.
-inline constexpr const char* kEngineVersion = "3.30";
 
 class EDatabaseError : public std::runtime_error {
  public:

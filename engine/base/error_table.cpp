@@ -1,8 +1,8 @@
-#include "engine/core/error_table.h"
+#include "engine/base/error_table.h"
 
 #include <algorithm>
 
-#include "engine/core/error_codes.h"
+#include "engine/base/error_codes.h"
 
 namespace vevura {
 namespace {
