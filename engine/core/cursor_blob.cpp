@@ -9,7 +9,7 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
-#include "engine/storage/record_layout.h"
+#include "engine/storage/fields/record_layout.h"
 
 namespace vevura {
 

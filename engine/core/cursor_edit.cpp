@@ -14,9 +14,9 @@
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/storage/field_rules.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/record_layout.h"
+#include "engine/storage/fields/field_rules.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/keys/key_builder.h"
 #include "platform/date_time.h"
 
 namespace vevura {

@@ -7,9 +7,9 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
-#include "engine/storage/bound_keys.h"
-#include "engine/storage/byte_order.h"
-#include "engine/storage/key_builder.h"
+#include "engine/storage/common/byte_order.h"
+#include "engine/storage/keys/bound_keys.h"
+#include "engine/storage/keys/key_builder.h"
 #include "platform/locale.h"
 
 namespace vevura {

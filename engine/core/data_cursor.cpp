@@ -9,7 +9,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_lock_guards.h"
-#include "engine/storage/byte_order.h"
+#include "engine/storage/common/byte_order.h"
 
 namespace vevura {
 

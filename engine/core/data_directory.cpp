@@ -7,9 +7,9 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
-#include "engine/storage/file_list.h"
-#include "engine/storage/table_file_names.h"
-#include "engine/storage/trim.h"
+#include "engine/storage/common/trim.h"
+#include "engine/storage/file/file_list.h"
+#include "engine/storage/file/table_file_names.h"
 #include "platform/locale.h"
 #include "platform/system.h"
 

@@ -4,7 +4,7 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
-#include "engine/storage/trim.h"
+#include "engine/storage/common/trim.h"
 #include "platform/directory.h"
 #include "platform/locale.h"
 

@@ -10,7 +10,7 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/expr/records_bitmap_stack.h"
-#include "engine/storage/table_file_names.h"
+#include "engine/storage/file/table_file_names.h"
 #include "platform/system.h"
 
 namespace vevura {

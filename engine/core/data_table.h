@@ -54,11 +54,11 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/lock_protocol.h"
 #include "engine/expr/records_bitmap.h"
-#include "engine/storage/blob_file.h"
-#include "engine/storage/data_file.h"
-#include "engine/storage/index_file.h"
-#include "engine/storage/index_file_host.h"
-#include "engine/storage/record_storage.h"
+#include "engine/storage/blob/blob_file.h"
+#include "engine/storage/data/data_file.h"
+#include "engine/storage/data/record_storage.h"
+#include "engine/storage/index/index_file.h"
+#include "engine/storage/index/index_file_host.h"
 
 namespace vevura {
 

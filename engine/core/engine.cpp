@@ -6,9 +6,9 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/expr/records_bitmap_stack.h"
-#include "engine/storage/char_map.h"
-#include "engine/storage/file_list.h"
-#include "engine/storage/languages.h"
+#include "engine/storage/file/file_list.h"
+#include "engine/storage/language/char_map.h"
+#include "engine/storage/language/languages.h"
 
 namespace vevura {
 namespace {

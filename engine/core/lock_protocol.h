@@ -35,7 +35,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/storage/file_handler.h"
+#include "engine/storage/file/file_handler.h"
 
 namespace vevura {
 

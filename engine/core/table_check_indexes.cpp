@@ -8,8 +8,8 @@
 
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
-#include "engine/storage/btree.h"
-#include "engine/storage/btree_verify.h"
+#include "engine/storage/index/btree.h"
+#include "engine/storage/index/btree_verify.h"
 
 namespace vevura {
 namespace {

@@ -8,12 +8,12 @@
 
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
-#include "engine/storage/blob_buffer.h"
-#include "engine/storage/blob_verify.h"
-#include "engine/storage/data_verify.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/record_layout.h"
-#include "engine/storage/scramble.h"
+#include "engine/storage/blob/blob_buffer.h"
+#include "engine/storage/blob/blob_verify.h"
+#include "engine/storage/common/scramble.h"
+#include "engine/storage/data/data_verify.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/keys/key_builder.h"
 
 namespace vevura {
 

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "engine/core/table_verify.h"
-#include "engine/storage/field_codec.h"
-#include "engine/storage/key_compare.h"
-#include "engine/storage/key_context.h"
-#include "engine/storage/record.h"
-#include "engine/storage/word_keys.h"
+#include "engine/storage/data/record.h"
+#include "engine/storage/fields/field_codec.h"
+#include "engine/storage/keys/key_compare.h"
+#include "engine/storage/keys/key_context.h"
+#include "engine/storage/keys/word_keys.h"
 
 namespace vevura {
 

@@ -7,7 +7,7 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
-#include "engine/storage/table_file_names.h"
+#include "engine/storage/file/table_file_names.h"
 
 namespace vevura {
 namespace {

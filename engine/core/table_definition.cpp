@@ -5,10 +5,10 @@
 #include <algorithm>
 
 #include "engine/base/engine_error.h"
-#include "engine/storage/field_validation.h"
-#include "engine/storage/key_context.h"
-#include "engine/storage/record_layout.h"
-#include "engine/storage/trim.h"
+#include "engine/storage/common/trim.h"
+#include "engine/storage/data/field_validation.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/keys/key_context.h"
 #include "platform/locale.h"
 
 namespace vevura {

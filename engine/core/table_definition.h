@@ -35,11 +35,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/data_header.h"
-#include "engine/storage/field_descriptor.h"
-#include "engine/storage/index_data_pages.h"
-#include "engine/storage/index_header.h"
-#include "engine/storage/word_keys.h"
+#include "engine/storage/data/data_header.h"
+#include "engine/storage/fields/field_descriptor.h"
+#include "engine/storage/index/index_data_pages.h"
+#include "engine/storage/index/index_header.h"
+#include "engine/storage/keys/word_keys.h"
 
 namespace vevura {
 

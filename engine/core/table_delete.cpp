@@ -5,8 +5,8 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
-#include "engine/storage/data_file.h"
-#include "engine/storage/table_file_names.h"
+#include "engine/storage/data/data_file.h"
+#include "engine/storage/file/table_file_names.h"
 
 namespace vevura {
 namespace {

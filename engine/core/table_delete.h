@@ -15,7 +15,7 @@
 //      deleted), and frees any idle table object of that name.
 
 #include "engine/core/table_target.h"
-#include "engine/storage/scramble.h"
+#include "engine/storage/common/scramble.h"
 
 namespace vevura {
 

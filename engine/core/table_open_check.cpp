@@ -5,10 +5,10 @@
 
 #include "engine/core/data_table.h"
 #include "engine/core/table_lock_guards.h"
-#include "engine/storage/btree.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/key_comparer.h"
-#include "engine/storage/key_context.h"
+#include "engine/storage/index/btree.h"
+#include "engine/storage/index/key_comparer.h"
+#include "engine/storage/keys/key_builder.h"
+#include "engine/storage/keys/key_context.h"
 
 namespace vevura {
 

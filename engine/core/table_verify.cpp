@@ -11,9 +11,9 @@
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
 #include "engine/core/table_lock_guards.h"
-#include "engine/storage/data_header_verify.h"
-#include "engine/storage/record_storage.h"
-#include "engine/storage/table_file_names.h"
+#include "engine/storage/data/data_header_verify.h"
+#include "engine/storage/data/record_storage.h"
+#include "engine/storage/file/table_file_names.h"
 
 namespace vevura {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/run_errors.h"
 #include "platform/fault_file_system.h"
-#include "temp_tree.h"
+#include "tests/app/temp_tree.h"
 
 namespace vevura::app {
 namespace {

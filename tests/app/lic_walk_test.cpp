@@ -14,7 +14,7 @@
 #include "app/run_list.h"
 #include "platform/directory.h"
 #include "platform/fault_file_system.h"
-#include "temp_tree.h"
+#include "tests/app/temp_tree.h"
 
 namespace vevura::app {
 namespace {

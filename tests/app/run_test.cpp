@@ -13,7 +13,7 @@
 #include "app/run_validation.h"
 #include "platform/directory.h"
 #include "platform/file_system.h"
-#include "temp_tree.h"
+#include "tests/app/temp_tree.h"
 
 namespace vevura::app {
 namespace {

@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "platform/os_error.h"
-#include "platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::platform {
 namespace {

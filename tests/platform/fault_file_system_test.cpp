@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/os_error.h"
-#include "platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::platform {
 namespace {

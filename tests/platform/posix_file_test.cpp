@@ -10,7 +10,7 @@
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
-#include "platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::platform {
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::platform {
 namespace {

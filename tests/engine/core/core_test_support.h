@@ -23,11 +23,11 @@
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/engine.h"
-#include "engine/storage/field_codec.h"
-#include "engine/storage/file_list.h"
-#include "engine/storage/key_context.h"
+#include "engine/storage/fields/field_codec.h"
+#include "engine/storage/file/file_list.h"
+#include "engine/storage/keys/key_context.h"
 #include "platform/file_system.h"
-#include "platform/platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::test {
 

@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "core_test_support.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_verify.h"
-#include "engine/storage/btree.h"
-#include "engine/storage/date_encoding.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/key_compare.h"
-#include "engine/storage/record_layout.h"
+#include "engine/storage/fields/date_encoding.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/index/btree.h"
+#include "engine/storage/keys/key_builder.h"
+#include "engine/storage/keys/key_compare.h"
 #include "platform/fault_file_system.h"
 #include "platform/system.h"
-#include "table_create_support.h"
+#include "tests/engine/core/core_test_support.h"
+#include "tests/engine/core/table_create_support.h"
 
 namespace vevura {
 namespace {

@@ -2,8 +2,8 @@
 // table object, and the refresh after another user's change.
 
 #include "engine/core/cursor_locks.h"
-#include "core_test_support.h"
 #include "engine/core/lock_protocol.h"
+#include "tests/engine/core/core_test_support.h"
 
 namespace vevura {
 namespace {

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/bound_keys.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/key_compare.h"
-#include "engine/storage/key_context.h"
-#include "engine/storage/record_layout.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/keys/bound_keys.h"
+#include "engine/storage/keys/key_builder.h"
+#include "engine/storage/keys/key_compare.h"
+#include "engine/storage/keys/key_context.h"
 
 namespace vevura::test {
 

@@ -26,7 +26,7 @@
 #include "engine/core/data_cursor.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_verify.h"
-#include "engine/storage/byte_order.h"
+#include "engine/storage/common/byte_order.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/cursor_model_support.h"
 #include "tests/engine/core/table_create_support.h"

@@ -10,9 +10,9 @@
 #include <memory>
 #include <random>
 
-#include "cursor_process_support.h"
 #include "engine/core/table_verify.h"
-#include "platform/platform_test_support.h"
+#include "tests/engine/core/cursor_process_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura {
 namespace {

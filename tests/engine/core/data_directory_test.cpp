@@ -4,7 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "core_test_support.h"
+#include "tests/engine/core/core_test_support.h"
 
 namespace vevura {
 namespace {

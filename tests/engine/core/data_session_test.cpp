@@ -1,10 +1,10 @@
 // Engine start and stop, session settings and passwords, and the refusal of
 // remote sessions.
 
-#include "core_test_support.h"
 #include "engine/core/remote_requests.h"
 #include "engine/expr/records_bitmap_stack.h"
 #include "platform/directory.h"
+#include "tests/engine/core/core_test_support.h"
 
 namespace vevura {
 namespace {

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core_test_support.h"
 #include "engine/core/lock_protocol.h"
-#include "engine/storage/btree.h"
-#include "engine/storage/key_comparer.h"
+#include "engine/storage/index/btree.h"
+#include "engine/storage/index/key_comparer.h"
+#include "tests/engine/core/core_test_support.h"
 
 namespace vevura {
 namespace {

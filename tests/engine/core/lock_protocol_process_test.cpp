@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "core_test_support.h"
 #include "engine/core/lock_protocol.h"
+#include "tests/engine/core/core_test_support.h"
 
 namespace vevura {
 namespace {

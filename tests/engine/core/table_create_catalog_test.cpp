@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "engine/core/data_table.h"
-#include "engine/core/table_create_support.h"
-#include "engine/storage/date_encoding.h"
-#include "engine/storage/index_header.h"
+#include "engine/storage/fields/date_encoding.h"
+#include "engine/storage/index/index_header.h"
 #include "platform/date_time.h"
+#include "tests/engine/core/table_create_support.h"
 
 namespace vevura::test {
 namespace {

@@ -21,7 +21,7 @@
 #include "engine/core/engine.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_delete.h"
-#include "platform/platform_test_support.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::test {
 

@@ -2,9 +2,9 @@
 // order of the checks, and that a refused definition touches no file.
 
 #include "engine/core/data_table.h"
-#include "engine/core/table_create_support.h"
-#include "engine/storage/data_file.h"
+#include "engine/storage/data/data_file.h"
 #include "platform/locale.h"
+#include "tests/engine/core/table_create_support.h"
 
 namespace vevura::test {
 namespace {

@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include "engine/core/data_table.h"
-#include "engine/core/table_create_support.h"
-#include "engine/storage/blob_header.h"
-#include "engine/storage/data_file.h"
-#include "engine/storage/index_data_pages.h"
+#include "engine/storage/blob/blob_header.h"
+#include "engine/storage/data/data_file.h"
+#include "engine/storage/index/index_data_pages.h"
 #include "platform/fault_file_system.h"
+#include "tests/engine/core/table_create_support.h"
 
 namespace vevura::test {
 namespace {

@@ -17,12 +17,12 @@
 
 #include "engine/core/data_table.h"
 #include "engine/core/table_create.h"
-#include "engine/storage/blob_buffer.h"
-#include "engine/storage/btree.h"
-#include "engine/storage/key_builder.h"
-#include "engine/storage/key_compare.h"
-#include "engine/storage/record_layout.h"
-#include "engine/storage/word_keys.h"
+#include "engine/storage/blob/blob_buffer.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/index/btree.h"
+#include "engine/storage/keys/key_builder.h"
+#include "engine/storage/keys/key_compare.h"
+#include "engine/storage/keys/word_keys.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/table_create_support.h"
 

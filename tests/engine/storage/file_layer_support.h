@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/base/engine_error.h"
-#include "engine/storage/file_handler.h"
-#include "engine/storage/file_list.h"
-#include "platform/platform_test_support.h"
+#include "engine/storage/file/file_handler.h"
+#include "engine/storage/file/file_list.h"
+#include "tests/platform/platform_test_support.h"
 
 namespace vevura::test {
 

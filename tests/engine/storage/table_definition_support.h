@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/base/engine_error.h"
-#include "engine/storage/field_descriptor.h"
+#include "engine/storage/fields/field_descriptor.h"
 
 namespace vevura::test {
 

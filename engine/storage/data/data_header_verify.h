@@ -1,0 +1,29 @@
+#pragma once
+// Verification of an existing table's data header and field descriptors,
+// run when a table is first opened by a session.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/storage/data/data_header.h"
+#include "engine/storage/fields/field_descriptor.h"
+
+namespace vevura {
+
+//! Raises VEVURA_OLDVERSION naming the table unless the version byte is 5.
+void CheckDataFileVersion(const TDataHeader& header, const std::string& table);
+
+//! Checks header and descriptors against each other and against the file's
+//! size, raising (naming the table): VEVURA_OLDVERSION for a version other
+//! than 5; VEVURA_CANNOTLOADLDDRV for a language that is not 0 and not
+//! installed; VEVURA_HEADERCORRUPT for a descriptor that breaks the field
+//! rules (field_validation.h), a record size other than the layout's, or a
+//! file size that does not fit the record counts (a partial record, a next
+//! record number other than records + 1, a first free record beyond the
+//! records, a file shorter than header and descriptors). Stored sizes and
+//! scales of the descriptors are recomputed in place.
+void VerifyDataHeader(const TDataHeader& header, std::vector<TFieldDescriptor>& fields,
+                      int64_t file_size, const std::string& table);
+
+}  // namespace vevura

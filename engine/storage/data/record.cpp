@@ -1,0 +1,103 @@
+#include "engine/storage/data/record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/storage/common/byte_order.h"
+#include "engine/storage/common/scramble.h"
+#include "engine/storage/fields/record_layout.h"
+
+namespace vevura {
+namespace {
+
+//! The data block size for a record size: a multiple of 64, never below the
+//! record header.
+uint32_t BlockSizeFor(uint32_t record_size) {
+  uint32_t size = std::max(record_size, kRecordHeaderSize);
+  return (size + kRecordBlockGranule - 1) / kRecordBlockGranule * kRecordBlockGranule;
+}
+
+}  // namespace
+
+TRecord::TRecord(TRecordOwner& owner) : owner_(&owner) {
+  SetRecordSize(owner.RecordSize());
+}
+
+void TRecord::SetRecordSize(uint32_t size) {
+  if (size == record_size_ && !data_.empty()) return;
+  record_size_ = std::max(size, kRecordHeaderSize);
+  data_.assign(BlockSizeFor(record_size_), 0);
+}
+
+void TRecord::InitNew(bool assign_auto_inc) {
+  std::fill(data_.begin(), data_.end(), 0);
+  if (assign_auto_inc) PutInt32(&data_[kRowIdOffset], owner_->NextAutoIncValue());
+  PutInt32(&data_[kRecordLinkOffset], record_number_);
+  dirty_ = false;
+}
+
+void TRecord::LoadFrom(uint8_t* disk) {
+  if (owner_->Encrypted()) UnscrambleRun(disk, record_size_, kTableDataSeeds);
+  std::memcpy(data_.data(), disk, record_size_);
+  if (IsFree() == rsLive) PutInt32(&data_[kRecordLinkOffset], record_number_);
+  dirty_ = false;
+}
+
+void TRecord::StoreTo(uint8_t* disk) {
+  std::memcpy(disk, data_.data(), record_size_);
+  if (owner_->Encrypted()) ScrambleRun(disk, record_size_, kTableDataSeeds);
+  dirty_ = false;
+}
+
+void TRecord::SetStatus(uint8_t status) {
+  data_[kStatusOffset] = status;
+  dirty_ = true;
+}
+
+int32_t TRecord::NextFree() const {
+  return IsFree() != rsLive ? GetInt32(&data_[kRecordLinkOffset]) : 0;
+}
+
+void TRecord::SetNextFree(int32_t number) {
+  PutInt32(&data_[kRecordLinkOffset], number);
+  dirty_ = true;
+}
+
+int32_t TRecord::AutoIncValue() const {
+  return GetInt32(&data_[kRowIdOffset]);
+}
+
+void TRecord::SetAutoIncValue(int32_t value) {
+  PutInt32(&data_[kRowIdOffset], value);
+  dirty_ = true;
+}
+
+void TRecord::SetRecordNumber(int32_t number) {
+  if (number == record_number_) return;
+  record_number_ = number;
+  if (IsFree() == rsLive) PutInt32(&data_[kRecordLinkOffset], number);
+}
+
+void TRecord::SetFieldsFrom(const uint8_t* other) {
+  std::memcpy(&data_[kRecordHeaderSize], other + kRecordHeaderSize,
+              record_size_ - kRecordHeaderSize);
+  dirty_ = true;
+}
+
+void TRecord::Assign(const TRecord& other) {
+  owner_ = other.owner_;
+  dirty_ = other.dirty_;
+  record_number_ = other.record_number_;
+  std::memcpy(data_.data(), other.data_.data(), std::min(record_size_, other.record_size_));
+}
+
+bool TRecord::SameAs(const uint8_t* image) const {
+  return std::memcmp(data_.data(), image, record_size_) == 0;
+}
+
+std::span<uint8_t> TRecord::MutableData() {
+  dirty_ = true;
+  return {data_.data(), record_size_};
+}
+
+}  // namespace vevura

@@ -1,0 +1,263 @@
+#include "engine/storage/data/record_storage.h"
+
+#include <algorithm>
+
+#include "engine/base/engine_error.h"
+#include "engine/storage/common/read_window.h"
+#include "engine/storage/fields/record_layout.h"
+
+namespace vevura {
+namespace {
+
+//! Grows buffer to hold at least size bytes, in steps of kRecordIoGranule.
+uint8_t* RoomFor(std::vector<uint8_t>& buffer, size_t size) {
+  if (buffer.size() < size) {
+    buffer.resize((size + kRecordIoGranule - 1) / kRecordIoGranule * kRecordIoGranule);
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+TRecordStorage::TRecordStorage(TRecordFileHost& host) : host_(host), cache_(*this) {}
+
+uint32_t TRecordStorage::RecordSize() const {
+  return std::max<uint32_t>(host_.RecordHeader().RecordSize, kRecordHeaderSize);
+}
+
+bool TRecordStorage::Encrypted() const {
+  return host_.RecordHeader().Encrypted != 0;
+}
+
+void TRecordStorage::SizeCache() {
+  const auto size = static_cast<int32_t>(RecordSize());
+  cache_.DropAll();
+  read_ahead_count_ = std::max(kRecordReadBytes / size, 1);
+  cache_.SetCapacity(std::min(std::max(buffer_bytes_, 0) / size, buffer_count_));
+  written_ = false;
+}
+
+int64_t TRecordStorage::RecordOffset(int32_t number) const {
+  const TDataHeader& header = host_.RecordHeader();
+  return RecordAreaOffset(header.FieldCount) + (int64_t{number} - 1) * RecordSize();
+}
+
+void TRecordStorage::Raise(uint16_t code) const {
+  host_.RaiseRecordError(code);
+  throw EVEVURAEngineError(code);  // a host that failed to raise
+}
+
+bool TRecordStorage::ShortReadAllowed() {
+  if (table_ != nullptr) return table_->ShortReadAllowed();
+  return host_.RecordFile().Exclusive() && written_;
+}
+
+// ---------------------------------------------------------------------------
+// Fetching
+
+TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
+                                   TRecordDirection direction, bool cursor_read_ahead,
+                                   bool read_ahead) {
+  if (number <= 0) Corrupt();
+  if (number == host_.RecordHeader().NextRecordNumber) return AppendRecord(number);
+  if (TRecord* hit = cache_.Find(number)) {
+    hit->Pin();
+    return hit;
+  }
+  if (cursor != nullptr && !cursor->BeforeRecordRead()) return nullptr;
+  if (number > host_.RecordHeader().NextRecordNumber) Corrupt();
+  ReadRun(number, RunLength(cursor, number, direction, cursor_read_ahead, read_ahead), direction);
+  TRecord* loaded = cache_.Find(number);
+  if (loaded == nullptr) Corrupt();
+  loaded->Pin();
+  return loaded;
+}
+
+TRecord* TRecordStorage::AppendRecord(int32_t number) {
+  CheckTableFull(number);
+  TRecord* buffer = cache_.Find(number);
+  if (buffer != nullptr && !buffer->Pinned()) {
+    buffer->InitNew(false);
+  } else if (buffer == nullptr) {
+    buffer = TakeBuffer(number);
+  }
+  // The header counts the slot from now on, so its bytes must reach the file
+  // even when nobody writes the record.
+  buffer->SetDirty(true);
+  buffer->Pin();
+  host_.RecordHeader().NextRecordNumber = number + 1;
+  host_.SetHeaderChanged();
+  return buffer;
+}
+
+void TRecordStorage::CheckTableFull(int32_t number) const {
+  const TDataHeader& header = host_.RecordHeader();
+  int64_t end = RecordAreaOffset(header.FieldCount) + int64_t{number} * RecordSize();
+  if (number > kMaxRecordNumber || end > kMaxDataFileSize) {
+    Raise(VEVURA_TABLEFULL);
+  }
+}
+
+TRecord* TRecordStorage::TakeBuffer(int32_t number) {
+  if (cache_.HasRoom()) return cache_.AddSpare(number);
+  TRecord* victim = cache_.Reusable();
+  if (victim == nullptr && !TransactionLockHeld()) {
+    FlushRecords();
+    victim = cache_.Reusable();
+  }
+  if (victim == nullptr) {
+    cache_.GrowRoom();
+    return cache_.AddSpare(number);
+  }
+  TRecord* reused = cache_.Reuse(*victim, number);
+  if (reused == nullptr) Corrupt();
+  return reused;
+}
+
+int32_t TRecordStorage::RunLength(TRecordClient* cursor, int32_t number, TRecordDirection direction,
+                                  bool cursor_read_ahead, bool read_ahead) const {
+  if (!read_ahead) return 1;
+  // Never past either end of the file, whatever the cursor asks for.
+  int32_t remaining =
+      direction == rdForward ? host_.RecordHeader().NextRecordNumber - number : number;
+  int32_t limit = std::max(std::min(read_ahead_count_, remaining), 1);
+  if (!cursor_read_ahead || cursor == nullptr) return limit;
+  return std::clamp(cursor->ReadAheadRun(number, direction, read_ahead_count_), 1, limit);
+}
+
+void TRecordStorage::ReadRun(int32_t number, int32_t count, TRecordDirection direction) {
+  const int32_t first = direction == rdForward ? number : number - count + 1;
+  const size_t size = RecordSize();
+  const auto length = static_cast<int64_t>(count) * static_cast<int64_t>(size);
+  TReadWindow window(window_first_, window_last_, first, first + count - 1);
+  uint8_t* bytes = RoomFor(read_buffer_, static_cast<size_t>(length));
+  // The file layer raises VEVURA_READERR for a short read unless it is allowed.
+  int64_t got = host_.RecordFile().ReadAt(RecordOffset(first), bytes, length, ShortReadAllowed());
+  LoadRun(first, static_cast<int32_t>(got / static_cast<int64_t>(size)), direction);
+}
+
+void TRecordStorage::LoadRun(int32_t first, int32_t images, TRecordDirection direction) {
+  const size_t size = RecordSize();
+  for (int32_t k = 0; k < images; ++k) {
+    const int32_t i = direction == rdForward ? images - 1 - k : k;
+    const int32_t record = first + i;
+    uint8_t* image = read_buffer_.data() + static_cast<size_t>(i) * size;
+    TRecord* buffer = cache_.Find(record);
+    if (buffer == nullptr) {
+      TakeBuffer(record)->LoadFrom(image);
+    } else if (!buffer->Pinned() && !buffer->Dirty()) {
+      buffer->LoadFrom(image);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Allocating and freeing slots
+
+int32_t TRecordStorage::NextInsertRecord() const {
+  const TDataHeader& header = host_.RecordHeader();
+  if (header.FirstFreeRecord == 0 || !HasPrimaryIndex()) return header.NextRecordNumber;
+  return header.FirstFreeRecord;
+}
+
+void TRecordStorage::CheckChainHead(int32_t number) const {
+  if (number < 1 || number >= host_.RecordHeader().NextRecordNumber) Corrupt();
+}
+
+int32_t TRecordStorage::CheckedChainLink(const TRecord& record) const {
+  int32_t link = record.NextFree();
+  if (record.IsFree() == rsLive || link < 0 || link == record.RecordNumber() ||
+      link >= host_.RecordHeader().NextRecordNumber) {
+    Corrupt();
+  }
+  return link;
+}
+
+TRecord* TRecordStorage::AllocateRecord(TRecordClient* cursor) {
+  const int32_t number = NextInsertRecord();
+  const bool from_chain = HasPrimaryIndex() && host_.RecordHeader().FirstFreeRecord != 0;
+  if (from_chain) CheckChainHead(number);
+  TRecordRef record(*this, GetRecord(cursor, number, rdForward, false, false));
+  if (!record) return nullptr;
+  if (!from_chain) {
+    SetFirstFree(0);
+    return record.Detach();
+  }
+  SetFirstFree(CheckedChainLink(*record));
+  // The slot has left the chain: it must not look free any more, or a later
+  // free of it would be ignored and a damaged chain would hand it out twice.
+  record->SetStatus(rsLive);
+  SetRecordLink(record->MutableData(), number);
+  return record.Detach();
+}
+
+void TRecordStorage::FreeRecord(TRecord* record) {
+  if (record == nullptr || record->IsFree() != rsLive) return;
+  const bool appends = NextInsertRecord() == host_.RecordHeader().NextRecordNumber;
+  const int32_t link = appends ? 0 : host_.RecordHeader().FirstFreeRecord;
+  record->SetStatus(rsFree);
+  record->SetNextFree(link);
+  SetFirstFree(record->RecordNumber());
+}
+
+void TRecordStorage::SetFirstFree(int32_t number) {
+  TDataHeader& header = host_.RecordHeader();
+  if (header.FirstFreeRecord == number) return;
+  header.FirstFreeRecord = number;
+  host_.SetHeaderChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Writing back and trimming
+
+bool TRecordStorage::FlushRecords() {
+  std::vector<TRecord*> run;
+  bool written = false;
+  auto write_run = [&] {
+    if (run.empty()) return;
+    WriteRun(run);
+    run.clear();
+    written = true;
+  };
+  for (const std::unique_ptr<TRecord>& buffer : cache_.Buffers()) {
+    const int32_t number = buffer->RecordNumber();
+    if (!buffer->Dirty() || buffer->Pinned() ||
+        (number >= window_first_ && number <= window_last_)) {
+      continue;
+    }
+    if (!run.empty() && run.back()->RecordNumber() + 1 != number) write_run();
+    run.push_back(buffer.get());
+  }
+  write_run();
+  return written;
+}
+
+void TRecordStorage::WriteRun(const std::vector<TRecord*>& run) {
+  const size_t size = RecordSize();
+  uint8_t* bytes = RoomFor(write_buffer_, run.size() * size);
+  for (size_t i = 0; i < run.size(); ++i) run[i]->StoreTo(bytes + i * size);
+  try {
+    host_.RecordFile().WriteAt(RecordOffset(run.front()->RecordNumber()), bytes,
+                               static_cast<int64_t>(run.size() * size));
+  } catch (...) {
+    for (TRecord* buffer : run) buffer->SetDirty(true);
+    throw;
+  }
+  written_ = true;
+  if (table_ != nullptr) table_->NoteWritten();
+}
+
+void TRecordStorage::TrimCache() {
+  while (cache_.Count() > cache_.Capacity()) {
+    TRecord* victim = cache_.Reusable();
+    if (victim == nullptr) {
+      FlushRecords();
+      victim = cache_.Reusable();
+      if (victim == nullptr) break;  // only pinned buffers are left
+    }
+    if (!cache_.Evict(*victim)) Corrupt();
+  }
+  cache_.SetRoom(std::max(cache_.Count(), cache_.Capacity()));
+}
+
+}  // namespace vevura

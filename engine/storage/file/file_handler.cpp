@@ -1,0 +1,159 @@
+#include "engine/storage/file/file_handler.h"
+
+#include <cerrno>
+
+#include "engine/base/engine_error.h"
+#include "platform/os_error.h"
+
+namespace vevura {
+
+TFileHandler::TFileHandler() = default;
+
+TFileHandler::~TFileHandler() {
+  TFileHandler::Close();
+}
+
+void TFileHandler::RaiseFileError(uint16_t code) const {
+  RaiseTableError(code, file_name_);
+}
+
+void TFileHandler::CheckResult(int32_t result) const {
+  if (result < 0) RaiseFileError(static_cast<uint16_t>(-result));
+}
+
+TFileList& TFileHandler::List() const {
+  TFileList* list = FileList();
+  if (list == nullptr) RaiseFileError(VEVURA_NOTINITIALIZED);
+  return *list;
+}
+
+void TFileHandler::Attach(const TFileOpening& opening) {
+  file_ = opening.File;
+  handle_id_ = opening.HandleId;
+  read_only_ = opening.ReadOnly;
+  read_only_attribute_ = opening.ReadOnlyAttribute;
+  open_ = true;
+}
+
+void TFileHandler::Detach() {
+  file_ = nullptr;
+  handle_id_ = 0;
+  open_ = false;
+}
+
+void TFileHandler::Open() {
+  if (open_) return;
+  TFileList& list = List();
+  if (!list.FileExists(file_name_, in_memory_)) {
+    platform::SetLastOsError(ENOENT);
+    RaiseFileError(VEVURA_OSENOENT);
+  }
+  TFileOpening opening;
+  CheckResult(list.OpenFile(file_name_, in_memory_, temporary_, exclusive_, &opening));
+  Attach(opening);
+}
+
+void TFileHandler::Close() {
+  if (!open_) return;
+  TFileList* list = FileList();
+  if (list != nullptr && file_ != nullptr) list->CloseFile(file_, in_memory_, handle_id_);
+  Detach();
+}
+
+void TFileHandler::CreateFile() {
+  if (open_) {
+    platform::SetLastOsError(EACCES);
+    RaiseFileError(VEVURA_OSEACCES);
+  }
+  TFileOpening opening;
+  CheckResult(List().CreateFile(file_name_, in_memory_, temporary_, &opening));
+  Attach(opening);
+}
+
+void TFileHandler::DeleteFile() {
+  CheckResult(List().DeleteFile(file_name_, in_memory_));
+}
+
+void TFileHandler::RenameFile(const std::string& new_name) {
+  CheckResult(List().RenameFile(file_name_, in_memory_, new_name));
+  file_name_ = new_name;
+}
+
+void TFileHandler::CopyTo(const std::string& destination, bool compress,
+                          const TCopyProgress& progress) {
+  if (file_ == nullptr) RaiseFileError(VEVURA_READERR);
+  CheckResult(List().CopyOut(file_, handle_id_, progress, compress, destination, in_memory_));
+}
+
+void TFileHandler::CopyFrom(const std::string& source, bool compress,
+                            const TCopyProgress& progress) {
+  if (file_ == nullptr) RaiseFileError(VEVURA_WRITEERR);
+  CheckResult(List().CopyIn(file_, handle_id_, progress, compress, source, in_memory_));
+}
+
+int64_t TFileHandler::Read(void* buffer, int64_t length, bool allow_short) {
+  if (file_ == nullptr || length < 0) RaiseFileError(VEVURA_READERR);
+  int64_t count = file_->Read(handle_id_, buffer, length);
+  if (count < 0) RaiseFileError(VEVURA_READERR);
+  if (count != length && !allow_short) {
+    platform::SetLastOsError(0);  // the file is shorter: no system error
+    RaiseFileError(VEVURA_READERR);
+  }
+  return count;
+}
+
+void TFileHandler::Write(const void* buffer, int64_t length) {
+  if (file_ == nullptr || length < 0) RaiseFileError(VEVURA_WRITEERR);
+  if (file_->Write(handle_id_, buffer, length) != length) RaiseFileError(VEVURA_WRITEERR);
+}
+
+void TFileHandler::Flush() {
+  if (file_ == nullptr || !file_->Flush(handle_id_)) RaiseFileError(VEVURA_WRITEERR);
+}
+
+bool TFileHandler::LockRegion(bool lock, int64_t offset, int64_t length) {
+  if (file_ == nullptr) return false;
+  return lock ? file_->LockRegion(offset, length) : file_->UnlockRegion(offset, length);
+}
+
+int64_t TFileHandler::Seek(int32_t origin, int64_t offset) {
+  if (file_ == nullptr) return 0;
+  return file_->Seek(handle_id_, origin, offset);
+}
+
+int64_t TFileHandler::GetSize() {
+  if (file_ == nullptr) return 0;
+  int64_t size = file_->GetSize();
+  if (size < 0) RaiseFileError(VEVURA_READERR);
+  return size;
+}
+
+bool TFileHandler::Exists() {
+  return List().FileExists(file_name_, in_memory_);
+}
+
+void TFileHandler::BeginAccess() {
+  if (file_ != nullptr) file_->BeginAccess();
+}
+
+void TFileHandler::EndAccess() {
+  if (file_ != nullptr) file_->EndAccess();
+}
+
+int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, bool allow_short) {
+  TFileAccess access(*this);
+  if (file_ == nullptr || position < 0 || Seek(soFromBeginning, position) != position) {
+    RaiseFileError(VEVURA_READERR);
+  }
+  return Read(buffer, length, allow_short);
+}
+
+void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length) {
+  TFileAccess access(*this);
+  if (file_ == nullptr || position < 0 || Seek(soFromBeginning, position) != position) {
+    RaiseFileError(VEVURA_WRITEERR);
+  }
+  Write(buffer, length);
+}
+
+}  // namespace vevura

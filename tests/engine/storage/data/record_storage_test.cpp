@@ -1,0 +1,422 @@
+// Record storage: fetching with read-ahead, appending and its limits, the
+// free chain and its damage, write-back in runs, pinning, trimming and
+// dropping, on disk and in memory.
+
+#include "engine/storage/data/record_storage.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "engine/storage/data/data_verify.h"
+#include "platform/fault_file_system.h"
+#include "platform/file_system.h"
+#include "tests/engine/storage/data/record_storage_support.h"
+
+namespace vevura::test {
+namespace {
+
+class RecordStorageTest : public FileLayerTest {
+ protected:
+  std::unique_ptr<TTestDataFile> MakeFile(uint16_t record_size, bool in_memory = false,
+                                          bool encrypted = false,
+                                          const std::string& name = "RECORDS") {
+    return std::make_unique<TTestDataFile>(in_memory ? name : PathOf(name + ".DAT"), in_memory,
+                                           record_size, 1, encrypted);
+  }
+};
+
+//! Fetches record number forward with plain read-ahead and releases it.
+std::vector<uint8_t> Fetch(TTestDataFile& data, int32_t number,
+                           TRecordDirection direction = rdForward) {
+  TRecordRef record(data.storage, data.storage.GetRecord(nullptr, number, direction, false, true));
+  return ImageOf(*record);
+}
+
+TEST_F(RecordStorageTest, SequentialScansReadEachStretchOnce) {
+  for (bool in_memory : {false, true}) {
+    SCOPED_TRACE(in_memory ? "in memory" : "on disk");
+    auto data = MakeFile(100, in_memory);
+    EXPECT_EQ(data->storage.ReadAheadCount(), 81);
+    EXPECT_EQ(data->storage.Cache().Capacity(), 163);
+    data->FillRecords(1000);
+
+    for (int32_t n = 1; n <= 1000; ++n) ASSERT_EQ(Fetch(*data, n), data->LiveImage(n, n));
+    ASSERT_EQ(data->file.Reads.size(), 13u);
+    EXPECT_EQ(data->file.Reads.back().Length, 28 * 100);
+    EXPECT_EQ(data->file.Reads.back().Position, data->storage.RecordOffset(973));
+    EXPECT_LE(data->storage.Cache().Count(), 163);
+
+    // Backward from the end: runs stop at record 1 instead of reading before it.
+    data->storage.DropAllRecords();
+    data->file.ClearCounts();
+    for (int32_t n = 1000; n >= 1; --n) {
+      ASSERT_EQ(Fetch(*data, n, rdBackward), data->LiveImage(n, n));
+    }
+    ASSERT_EQ(data->file.Reads.size(), 13u);
+    EXPECT_EQ(data->file.Reads.back().Position, data->storage.RecordOffset(1));
+    EXPECT_EQ(data->file.Reads.back().Length, 28 * 100);
+    EXPECT_TRUE(data->file.Writes.empty());
+  }
+}
+
+TEST_F(RecordStorageTest, ReadAheadFollowsTheCursorWithinLimits) {
+  auto data = MakeFile(100);
+  data->FillRecords(100);
+  TTestCursor cursor;
+
+  cursor.Run = 5;
+  TRecordRef a(data->storage, data->storage.GetRecord(&cursor, 10, rdForward, true, true));
+  EXPECT_EQ(cursor.Checks, 1);
+  EXPECT_EQ(cursor.LastLimit, 81);
+  ASSERT_EQ(data->file.Reads.size(), 1u);
+  EXPECT_EQ(data->file.Reads[0].Length, 5 * 100);
+  // A hit asks nothing of the cursor and reads nothing.
+  TRecordRef b(data->storage, data->storage.GetRecord(&cursor, 14, rdForward, true, true));
+  EXPECT_EQ(cursor.Checks, 1);
+  EXPECT_EQ(data->file.Reads.size(), 1u);
+
+  // A cursor asking for more than the file holds gets what remains.
+  cursor.Run = 1000;
+  TRecordRef c(data->storage, data->storage.GetRecord(&cursor, 95, rdForward, true, true));
+  EXPECT_EQ(data->file.Reads.back().Length, 6 * 100);
+  TRecordRef d(data->storage, data->storage.GetRecord(&cursor, 3, rdBackward, true, true));
+  EXPECT_EQ(data->file.Reads.back().Position, data->storage.RecordOffset(1));
+  EXPECT_EQ(data->file.Reads.back().Length, 3 * 100);
+  // Without read-ahead one record is read.
+  TRecordRef e(data->storage, data->storage.GetRecord(&cursor, 50, rdForward, true, false));
+  EXPECT_EQ(data->file.Reads.back().Length, 100);
+
+  // A cursor that finds the table changed gets no record, and nothing is read.
+  cursor.ReportChange = true;
+  const size_t reads = data->file.Reads.size();
+  EXPECT_EQ(data->storage.GetRecord(&cursor, 60, rdForward, true, true), nullptr);
+  EXPECT_EQ(data->file.Reads.size(), reads);
+}
+
+TEST_F(RecordStorageTest, BadRecordNumbersAndLimits) {
+  auto data = MakeFile(100);
+  data->FillRecords(3);
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.GetRecord(nullptr, 0, rdForward, false, true); }),
+            VEVURA_FILECORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.GetRecord(nullptr, -7, rdForward, false, true); }),
+            VEVURA_FILECORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.GetRecord(nullptr, 5, rdForward, false, true); }),
+            VEVURA_FILECORRUPT);
+  // A header that counts more records than the file holds.
+  data->header.NextRecordNumber = 10;
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.GetRecord(nullptr, 7, rdForward, false, false); }),
+            VEVURA_READERR);
+  data->table.ShortReads = true;
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.GetRecord(nullptr, 7, rdForward, false, false); }),
+            VEVURA_FILECORRUPT);
+  // A short read that still covers the record asked for is fine.
+  EXPECT_EQ(Fetch(*data, 2), data->LiveImage(2, 2));
+
+  data->header.NextRecordNumber = 1000000001;
+  data->header_changed = false;
+  EXPECT_EQ(CodeRaisedBy([&] { data->storage.AllocateRecord(nullptr); }), VEVURA_TABLEFULL);
+  EXPECT_EQ(data->header.NextRecordNumber, 1000000001);
+  EXPECT_FALSE(data->header_changed);
+
+  // 127 + 768 + n * 65535 > 128,000,000,000 from n = 1,953,155 on.
+  auto wide = MakeFile(65535, true, false, "wide");
+  wide->header.NextRecordNumber = 1953154;
+  TRecordRef last(wide->storage, wide->storage.AllocateRecord(nullptr));
+  EXPECT_EQ(last->RecordNumber(), 1953154);
+  EXPECT_EQ(CodeRaisedBy([&] { wide->storage.AllocateRecord(nullptr); }), VEVURA_TABLEFULL);
+}
+
+TEST_F(RecordStorageTest, AppendedSlotsStartZeroedAndReachTheFile) {
+  auto data = MakeFile(40);
+  TRecordRef first(data->storage, data->storage.AllocateRecord(nullptr));
+  EXPECT_EQ(first->RecordNumber(), 1);
+  EXPECT_EQ(data->header.NextRecordNumber, 2);
+  EXPECT_TRUE(data->header_changed);
+  std::vector<uint8_t> expected(40, 0);
+  SetRecordLink(expected, 1);
+  EXPECT_EQ(ImageOf(*first), expected);
+  EXPECT_TRUE(first->Dirty());
+  EXPECT_TRUE(data->file.Reads.empty());
+  first.Release();
+  // Even untouched, the slot the header counts is written.
+  EXPECT_TRUE(data->storage.FlushRecords());
+  EXPECT_EQ(data->file.GetSize(), data->storage.RecordOffset(2));
+  EXPECT_EQ(data->FileImage(1), expected);
+  EXPECT_FALSE(data->storage.FlushRecords());
+}
+
+TEST_F(RecordStorageTest, FreeChainIsReusedLastFreedFirst) {
+  auto data = MakeFile(30);
+  data->FillRecords(10);
+  for (int32_t n : {5, 9}) {
+    TRecordRef record(data->storage, data->storage.GetRecord(nullptr, n, rdForward, false, true));
+    data->storage.FreeRecord(record.get());
+  }
+  EXPECT_EQ(data->header.FirstFreeRecord, 9);
+  data->storage.FlushRecords();
+  EXPECT_EQ(data->FileImage(9)[0], rsFree);
+  EXPECT_EQ(RecordLink(data->FileImage(9)), 5);
+  EXPECT_EQ(RecordLink(data->FileImage(5)), 0);
+  EXPECT_TRUE(VerifyRecordArea(data->file, data->header, true).Sound());
+
+  EXPECT_EQ(data->storage.NextInsertRecord(), 9);
+  std::vector<int32_t> taken;
+  for (int i = 0; i < 3; ++i) {
+    TRecordRef record(data->storage, data->storage.AllocateRecord(nullptr));
+    taken.push_back(record->RecordNumber());
+    EXPECT_EQ(record->IsFree(), rsLive);
+  }
+  EXPECT_EQ(taken, (std::vector<int32_t>{9, 5, 11}));
+  EXPECT_EQ(data->header.FirstFreeRecord, 0);
+  data->storage.FlushRecords();
+  TRecordAreaReport report = VerifyRecordArea(data->file, data->header, true);
+  EXPECT_TRUE(report.Sound()) << (report.Problems.empty() ? "" : report.Problems[0]);
+  EXPECT_EQ(report.LiveRecords, 11);
+
+  // Freeing a record twice leaves the chain as it was.
+  TRecordRef again(data->storage, data->storage.GetRecord(nullptr, 3, rdForward, false, true));
+  data->storage.FreeRecord(again.get());
+  data->storage.FreeRecord(again.get());
+  EXPECT_EQ(again->NextFree(), 0);
+  EXPECT_EQ(data->header.FirstFreeRecord, 3);
+}
+
+TEST_F(RecordStorageTest, TableWithoutPrimaryIndexAlwaysAppends) {
+  auto data = MakeFile(30, true);
+  data->table.PrimaryIndex = false;
+  data->FillRecords(4);
+  for (int32_t n : {2, 3}) {
+    TRecordRef record(data->storage, data->storage.GetRecord(nullptr, n, rdForward, false, true));
+    data->storage.FreeRecord(record.get());
+    EXPECT_EQ(record->NextFree(), 0);
+  }
+  EXPECT_EQ(data->header.FirstFreeRecord, 3);
+  EXPECT_EQ(data->storage.NextInsertRecord(), 5);
+  TRecordRef added(data->storage, data->storage.AllocateRecord(nullptr));
+  EXPECT_EQ(added->RecordNumber(), 5);
+  added.Release();
+  data->storage.FlushRecords();
+  EXPECT_TRUE(VerifyRecordArea(data->file, data->header, false).Sound());
+  // The same file read as one that reuses slots has a free record off the chain.
+  EXPECT_FALSE(VerifyRecordArea(data->file, data->header, true).Sound());
+}
+
+TEST_F(RecordStorageTest, DamagedFreeChainsAreRefusedCleanly) {
+  auto data = MakeFile(30);
+  data->FillRecords(6);
+  auto free_on_disk = [&](int32_t n, int32_t link) {
+    std::vector<uint8_t> image = data->LiveImage(n, n);
+    SetRecordStatus(image, rsFree);
+    SetRecordLink(image, link);
+    data->PutFileImage(n, image);
+  };
+  auto allocate = [&] {
+    return CodeRaisedBy(
+        [&] { TRecordRef r(data->storage, data->storage.AllocateRecord(nullptr)); });
+  };
+
+  for (int32_t head : {7, 8, 1000, -3}) {
+    data->header.FirstFreeRecord = head;
+    EXPECT_EQ(allocate(), VEVURA_FILECORRUPT) << head;
+  }
+  data->header.FirstFreeRecord = 2;  // a live record
+  EXPECT_EQ(allocate(), VEVURA_FILECORRUPT);
+
+  for (int32_t link : {4, 7, 99, -1}) {
+    data->storage.DropAllRecords();
+    free_on_disk(4, link);
+    data->header.FirstFreeRecord = 4;
+    EXPECT_EQ(allocate(), VEVURA_FILECORRUPT) << link;
+    EXPECT_EQ(data->header.FirstFreeRecord, 4);
+  }
+
+  // A loop 2 -> 3 -> 2 hands out 2 and 3, then meets 2 taken.
+  data->storage.DropAllRecords();
+  free_on_disk(2, 3);
+  free_on_disk(3, 2);
+  data->header.FirstFreeRecord = 2;
+  TRecordAreaReport report = VerifyRecordArea(data->file, data->header, true);
+  EXPECT_FALSE(report.Sound());
+  EXPECT_EQ(allocate(), 0);
+  EXPECT_EQ(allocate(), 0);
+  EXPECT_EQ(data->header.FirstFreeRecord, 2);
+  EXPECT_EQ(allocate(), VEVURA_FILECORRUPT);
+  // Nothing was pinned and left behind.
+  for (const auto& buffer : data->storage.Cache().Buffers()) EXPECT_FALSE(buffer->Pinned());
+}
+
+TEST_F(RecordStorageTest, DirtyBuffersAreWrittenInRunsOfConsecutiveNumbers) {
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    auto data = MakeFile(50, false, encrypted);
+    data->FillRecords(20);
+    std::set<int32_t> changed = {3, 4, 5, 8, 10, 11, 20};
+    for (int32_t n : changed) {
+      TRecordRef record(data->storage, data->storage.GetRecord(nullptr, n, rdForward, false, true));
+      record->SetAutoIncValue(1000 + n);
+    }
+    data->file.ClearCounts();
+    EXPECT_TRUE(data->storage.FlushRecords());
+    ASSERT_EQ(data->file.Writes.size(), 4u);
+    const int64_t first = data->storage.RecordOffset(1);
+    std::vector<std::pair<int64_t, int64_t>> writes;
+    for (const auto& w : data->file.Writes)
+      writes.emplace_back((w.Position - first) / 50, w.Length / 50);
+    EXPECT_EQ(writes, (std::vector<std::pair<int64_t, int64_t>>{{2, 3}, {7, 1}, {9, 2}, {19, 1}}));
+    EXPECT_EQ(data->table.WrittenNotes, 4);
+    for (int32_t n = 1; n <= 20; ++n) {
+      EXPECT_EQ(data->FileImage(n), data->LiveImage(n, changed.count(n) ? 1000 + n : n)) << n;
+    }
+    if (encrypted) {
+      std::vector<uint8_t> raw(50);
+      data->file.ReadAt(data->storage.RecordOffset(4), raw.data(), 50);
+      EXPECT_NE(raw, data->LiveImage(4, 1004));
+    }
+    EXPECT_FALSE(data->storage.FlushRecords());
+
+    // Reading back through a cold cache unscrambles.
+    data->storage.DropAllRecords();
+    EXPECT_EQ(Fetch(*data, 10), data->LiveImage(10, 1010));
+  }
+}
+
+TEST_F(RecordStorageTest, PinnedBuffersAreNeitherWrittenNorEvicted) {
+  auto data = MakeFile(1000);  // capacity 16, read-ahead 8
+  ASSERT_EQ(data->storage.Cache().Capacity(), 16);
+  data->FillRecords(200);
+  TRecordRef dirty(data->storage, data->storage.GetRecord(nullptr, 7, rdForward, false, true));
+  TRecordRef clean(data->storage, data->storage.GetRecord(nullptr, 100, rdForward, false, true));
+  dirty->SetAutoIncValue(77);
+  EXPECT_FALSE(data->storage.FlushRecords());
+  EXPECT_TRUE(dirty->Dirty());
+
+  for (int32_t n = 1; n <= 200; ++n) Fetch(*data, n);
+  for (int32_t n = 200; n >= 1; n -= 3) Fetch(*data, n, rdBackward);
+  EXPECT_LE(data->storage.Cache().Count(), 16);
+  EXPECT_EQ(dirty->RecordNumber(), 7);
+  EXPECT_EQ(dirty->AutoIncValue(), 77);
+  EXPECT_EQ(clean->RecordNumber(), 100);
+  EXPECT_EQ(ImageOf(*clean), data->LiveImage(100, 100));
+  EXPECT_EQ(data->FileImage(7), data->LiveImage(7, 7));
+
+  dirty.Release();
+  EXPECT_TRUE(data->storage.FlushRecords());
+  EXPECT_EQ(data->FileImage(7), data->LiveImage(7, 77));
+
+  // A run read over a pinned buffer does not refresh it.
+  data->PutFileImage(100, data->LiveImage(100, 555));
+  for (int32_t n = 150; n <= 200; ++n) Fetch(*data, n);  // pushes 97 to 104 out
+  Fetch(*data, 97);                                      // reads 97 to 104
+  EXPECT_EQ(data->file.Reads.back().Length, 8 * 1000);
+  EXPECT_EQ(clean->AutoIncValue(), 100);
+  clean.Release();
+  data->storage.DropAllRecords();
+  EXPECT_EQ(Fetch(*data, 100), data->LiveImage(100, 555));
+}
+
+TEST_F(RecordStorageTest, FullCacheMakesRoomByWritingOrGrowing) {
+  auto data = MakeFile(20000, true);  // read-ahead 1, capacity 0
+  EXPECT_EQ(data->storage.ReadAheadCount(), 1);
+  EXPECT_EQ(data->storage.Cache().Capacity(), 0);
+  data->FillRecords(3);
+  Fetch(*data, 1);
+  EXPECT_EQ(data->storage.Cache().Room(), 64);
+
+  auto small = MakeFile(4000, true, false, "SMALL");  // capacity 4
+  small->FillRecords(20);
+  for (int32_t n = 1; n <= 4; ++n) {
+    TRecordRef r(small->storage, small->storage.GetRecord(nullptr, n, rdForward, false, true));
+    r->SetAutoIncValue(-n);
+  }
+  // Every buffer is dirty: the next miss writes them (one run) and reuses one.
+  Fetch(*small, 10);
+  ASSERT_EQ(small->file.Writes.size(), 1u);
+  EXPECT_EQ(small->file.Writes[0].Length, 4 * 4000);
+  EXPECT_EQ(small->storage.Cache().Room(), 4);
+
+  // In a transaction the cache grows instead of writing, and trimming brings
+  // it back, writing what it must.
+  small->table.TransactionLock = true;
+  small->file.ClearCounts();
+  for (int32_t n = 11; n <= 16; ++n) {
+    TRecordRef r(small->storage, small->storage.GetRecord(nullptr, n, rdForward, false, true));
+    r->SetAutoIncValue(-n);
+  }
+  EXPECT_TRUE(small->file.Writes.empty());
+  EXPECT_EQ(small->storage.Cache().Room(), 68);
+  EXPECT_GT(small->storage.Cache().Count(), 4);
+  small->storage.TrimCache();
+  EXPECT_EQ(small->storage.Cache().Count(), 4);
+  EXPECT_EQ(small->storage.Cache().Room(), 4);
+  small->storage.FlushRecords();
+  for (int32_t n : {1, 4, 11, 16}) EXPECT_EQ(small->FileImage(n), small->LiveImage(n, -n)) << n;
+
+  // Trimming stops at pinned buffers.
+  std::vector<TRecordRef> pins;
+  for (int32_t n = 1; n <= 6; ++n) {
+    pins.emplace_back(small->storage,
+                      small->storage.GetRecord(nullptr, n, rdForward, false, false));
+  }
+  small->storage.TrimCache();
+  EXPECT_EQ(small->storage.Cache().Count(), 6);
+  EXPECT_EQ(small->storage.Cache().Room(), 6);
+}
+
+TEST_F(RecordStorageTest, DroppingForgetsChangesButKeepsPinnedBuffersAlive) {
+  auto data = MakeFile(64, true);
+  data->FillRecords(10);
+  TRecordRef held(data->storage, data->storage.GetRecord(nullptr, 2, rdForward, false, true));
+  {
+    TRecordRef other(data->storage, data->storage.GetRecord(nullptr, 3, rdForward, false, true));
+    other->SetAutoIncValue(9);
+  }
+  held->SetAutoIncValue(8);
+  data->storage.DropAllRecords();
+  EXPECT_EQ(data->storage.Cache().Count(), 0);
+  EXPECT_EQ(data->storage.Cache().DroppedPinned(), 1u);
+  EXPECT_FALSE(data->storage.FlushRecords());
+  EXPECT_EQ(held->AutoIncValue(), 8);  // still a live object
+  EXPECT_EQ(Fetch(*data, 2), data->LiveImage(2, 2));
+  EXPECT_EQ(Fetch(*data, 3), data->LiveImage(3, 3));
+  held.Release();
+  EXPECT_EQ(data->storage.Cache().DroppedPinned(), 0u);
+}
+
+TEST_F(RecordStorageTest, FailedWriteKeepsTheDirtyBuffers) {
+  platform::FaultFileSystem fault(platform::PosixFileSystem());
+  platform::SetFileSystem(&fault);
+  {
+    auto data = MakeFile(32);
+    data->FillRecords(8);
+    for (int32_t n : {2, 3, 6}) {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, n, rdForward, false, true));
+      r->SetAutoIncValue(100 + n);
+    }
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 2);
+    EXPECT_EQ(CodeRaisedBy([&] { data->storage.FlushRecords(); }), VEVURA_WRITEERR);
+    int dirty = 0;
+    for (const auto& buffer : data->storage.Cache().Buffers()) dirty += buffer->Dirty() ? 1 : 0;
+    EXPECT_EQ(dirty, 1);  // the first run was written, the second kept
+    EXPECT_EQ(data->FileImage(6), data->LiveImage(6, 6));
+    fault.Disarm();
+    EXPECT_TRUE(data->storage.FlushRecords());
+    for (int32_t n = 1; n <= 8; ++n) {
+      int32_t row = (n == 2 || n == 3 || n == 6) ? 100 + n : n;
+      EXPECT_EQ(data->FileImage(n), data->LiveImage(n, row)) << n;
+    }
+    // A failed read leaves the cache as it was.
+    data->storage.DropAllRecords();
+    fault.FailNth(platform::FaultFileSystem::Operation::Read, 1);
+    EXPECT_EQ(CodeRaisedBy([&] { Fetch(*data, 5); }), VEVURA_READERR);
+    EXPECT_EQ(data->storage.Cache().Count(), 0);
+    fault.Disarm();
+    EXPECT_EQ(Fetch(*data, 5), data->LiveImage(5, 5));
+  }
+  platform::SetFileSystem(nullptr);
+}
+
+}  // namespace
+}  // namespace vevura::test
