@@ -55,6 +55,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/catalog_table.h"
 #include "engine/base/engine_version.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
@@ -396,44 +397,9 @@ using vevura::TFieldDescriptor;
 using vevura::TIndexDescriptor;
 using vevura::TTableDefinition;
 
-TFieldDescriptor FieldDef(uint16_t number, const char* name, uint8_t type, uint8_t size = 0,
-                          uint8_t subtype = vevura::fsNone, bool required = false) {
-  TFieldDescriptor field;
-  field.FieldNumber = number;
-  field.Name = name;
-  field.Type = type;
-  field.Subtype = subtype;
-  field.Size = size;
-  field.Required = required ? 1 : 0;
-  return field;
-}
-
-//! The catalog table as the table component defines it.
+//! The catalog table as the catalog builder defines it, replacing any old one.
 TTableDefinition CatalogDefinition() {
-  using vevura::fcFloat;
-  using vevura::fcString;
-  TTableDefinition d;
-  d.Fields = {FieldDef(1, "RECID", vevura::fcInteger, 0, vevura::fsAutoInc, true),
-              FieldDef(2, "API", fcString, 18),
-              FieldDef(3, "TLI", fcFloat),
-              FieldDef(4, "BLI", fcFloat),
-              FieldDef(5, "Measure", fcString, 10),
-              FieldDef(6, "IndexUOM", fcString, 10),
-              FieldDef(7, "LogMnems", fcString, 50),
-              FieldDef(8, "TIFF_Filename", fcString, 250),
-              FieldDef(9, "LIC_Filename", fcString, 250),
-              FieldDef(10, "Path", fcString, 250)};
-  d.AllowNoPrimaryIndex = true;
-  TIndexDescriptor& primary = d.Indexes[0];
-  primary.Unique = 1;
-  primary.FieldNumbers[0] = 1;
-  TIndexDescriptor& api = d.Indexes[1];
-  api.Name = "API";
-  api.CaseInsensitive = 1;
-  api.FieldNumbers[0] = 2;
-  d.SecondaryIndexCount = 1;
-  d.Indexes[vevura::kTextIndex].Name = "Sys Text";
-  d.Indexes[vevura::kTextIndex].Compression = vevura::lcFull;
+  TTableDefinition d = vevura::app::CatalogTableDefinition();
   d.Overwrite = true;
   return d;
 }

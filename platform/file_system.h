@@ -4,8 +4,8 @@
 // OsFile is one open operating-system file; FileSystem opens, creates,
 // renames and deletes them. The engine never calls the operating system for a
 // file itself: it asks the current FileSystem (Fs()), which is the POSIX one
-// unless a test installed another (see fault_file_system.h), so that tests can
-// put failing or forgetful files underneath the engine.
+// unless a test installed another, so that tests can put failing or
+// forgetful files underneath the engine.
 //
 // Failures are reported by return value (false, -1 or nullptr) with the errno
 // left in LastOsError(); nothing here throws.

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "engine/base/engine_error.h"
+#include "engine/base/first_error.h"
 #include "engine/core/data_session.h"
 #include "engine/expr/records_bitmap_stack.h"
 #include "engine/storage/file/table_file_names.h"
@@ -22,16 +23,6 @@ std::unique_ptr<TRecordsBitmap> TakeBitmap(int32_t size) {
   bitmap->SetSize(size);
   bitmap->ClearAll();
   return bitmap;
-}
-
-//! Runs step and keeps its error in *first unless one is kept already.
-template <typename Step>
-void Attempt(std::exception_ptr* first, Step step) {
-  try {
-    step();
-  } catch (...) {
-    if (*first == nullptr) *first = std::current_exception();
-  }
 }
 
 }  // namespace

@@ -2,23 +2,11 @@
 
 #include <exception>
 
+#include "engine/base/first_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 
 namespace vevura {
-namespace {
-
-//! Runs step and keeps its error in *first unless one is kept already.
-template <typename Step>
-void Attempt(std::exception_ptr* first, Step step) {
-  try {
-    step();
-  } catch (...) {
-    if (*first == nullptr) *first = std::current_exception();
-  }
-}
-
-}  // namespace
 
 void TDataDirectory::StartTransaction() {
   if (in_transaction_) return;

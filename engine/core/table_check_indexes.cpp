@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "engine/base/first_error.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
 #include "engine/storage/index/btree.h"
@@ -16,16 +17,6 @@ namespace {
 
 //! Problem lines per kind of wrong entry and index; a total follows.
 constexpr int64_t kEntryLines = 5;
-
-std::string CurrentErrorText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "engine/base/engine_error.h"
+#include "engine/base/first_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
@@ -17,17 +18,6 @@
 
 namespace vevura {
 namespace {
-
-//! The message of the exception being handled.
-std::string CurrentErrorText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 //! True when the table's index file exists.
 bool IndexFilePresent(TDataDirectory& directory, const std::string& name, bool in_memory) {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "app/run_errors.h"
-#include "platform/fault_file_system.h"
 #include "tests/app/temp_tree.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura::app {
 namespace {

@@ -13,8 +13,8 @@
 #include "app/run_errors.h"
 #include "app/run_list.h"
 #include "platform/directory.h"
-#include "platform/fault_file_system.h"
 #include "tests/app/temp_tree.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura::app {
 namespace {

@@ -12,32 +12,22 @@
 #include "engine/base/error_codes.h"
 #include "engine/base/error_table.h"
 #include "platform/os_error.h"
+#include "tests/support/raised.h"
 
 namespace vevura {
 namespace {
 
-// Raises through the engine's one routine and returns what was thrown.
-template <typename Raise>
-EVEVURAEngineError Caught(Raise raise) {
-  try {
-    raise();
-  } catch (const EVEVURAEngineError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no engine error was raised";
-  return EVEVURAEngineError(VEVURA_NONE);
-}
-
 EVEVURAEngineError CaughtTableError(uint16_t code, const std::string& table) {
-  return Caught([&] { RaiseTableError(code, table); });
+  return test::RaisedBy([&] { RaiseTableError(code, table); }).value();
 }
 
 EVEVURAEngineError CaughtEngineError(uint16_t code, const std::string& server,
                                      const std::string& user, const std::string& database,
                                      const std::string& table, const std::string& field,
                                      const std::string& index, const std::string& detail) {
-  return Caught(
-      [&] { RaiseEngineError(code, server, user, database, table, field, index, detail); });
+  return test::RaisedBy(
+             [&] { RaiseEngineError(code, server, user, database, table, field, index, detail); })
+      .value();
 }
 
 size_t CountMarkers(std::string_view text) {

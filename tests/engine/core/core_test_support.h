@@ -28,18 +28,9 @@
 #include "engine/storage/keys/key_context.h"
 #include "platform/file_system.h"
 #include "tests/platform/platform_test_support.h"
+#include "tests/support/raised.h"
 
 namespace vevura::test {
-
-//! The engine error code fn raises; 0 when it returns normally.
-inline uint16_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EVEVURAEngineError& e) {
-    return e.ErrorCode;
-  }
-  return 0;
-}
 
 inline TFieldDescriptor Field(uint16_t number, const std::string& name, uint8_t type,
                               uint8_t subtype, uint8_t size) {

@@ -15,15 +15,15 @@
 #include "engine/storage/index/btree.h"
 #include "engine/storage/keys/key_builder.h"
 #include "engine/storage/keys/key_compare.h"
-#include "platform/fault_file_system.h"
 #include "platform/system.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/table_create_support.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 using test::FieldDef;
 using test::IndexDef;
 
@@ -213,7 +213,7 @@ TEST_F(CursorEditTest, DuplicateKeyChangesNothing) {
   std::vector<uint8_t> bob = GoTo(*c, 2);
   ASSERT_EQ(c->GetCurrentRecord(bob, true), kCursorOnRecord);
   SetStringField(bob, F(*c, kCode), "A", 0);
-  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(bob, true, true); }), VEVURA_KEYVIOL);
+  EXPECT_EQ(CodeRaisedBy([&] { c->ModifyRecord(bob, true, true); }), VEVURA_KEYVIOL);
   EXPECT_EQ(GetStringField(c->CurrentRecord(), F(*c, kCode)), "B");
   EXPECT_EQ(c->LockedRecord(), 2) << "the edit keeps its lock after a refused post";
   c->CancelEdit();
@@ -244,7 +244,7 @@ TEST_F(CursorEditTest, DamagedFreeChainIsFoundBeforeAnyIndexChanges) {
   };
 
   set_first_free(3);  // a live record
-  EXPECT_EQ(CodeOf([&] { Add(*c, "Dan", "D"); }), VEVURA_FILECORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { Add(*c, "Dan", "D"); }), VEVURA_FILECORRUPT);
   EXPECT_EQ(c->GetRecordCount(), 2);
   c->SwitchToIndex("ByName");
   EXPECT_EQ(c->GetRecordCount(), 2);
@@ -300,8 +300,8 @@ TEST_F(CursorEditTest, PessimisticEditKeepsOtherCursorsOfTheTableOff) {
   ASSERT_EQ(a->GetCurrentRecord(by_a, true), kCursorOnRecord);
   EXPECT_EQ(a->LockedRecord(), 1);
   std::vector<uint8_t> by_b = GoTo(*b, 1);
-  EXPECT_EQ(CodeOf([&] { b->DeleteRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
-  EXPECT_EQ(CodeOf([&] { b->GetCurrentRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { b->DeleteRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { b->GetCurrentRecord(by_b, true); }), VEVURA_RECLOCKFAILED);
   EXPECT_FALSE(b->Table()->WriteLocked());
   EXPECT_EQ(b->GetRecordCount(), 2);
 
@@ -344,11 +344,11 @@ TEST_F(CursorEditTest, OptimisticPostOfAChangedRecordFailsUntilCancelled) {
   ASSERT_EQ(a->GetCurrentRecord(read, false), kCursorOnRecord);
   EXPECT_EQ(NameOf(*a, read), "Bea");
   SetStringField(by_a, F(*a, kName), "Amy", 0);
-  EXPECT_EQ(CodeOf([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
+  EXPECT_EQ(CodeRaisedBy([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
   EXPECT_TRUE(a->EditChanged());
   // The cursor now holds the changed record, yet the edit stays refused.
   EXPECT_EQ(NameOf(*a, a->CurrentRecord()), "Bea");
-  EXPECT_EQ(CodeOf([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
+  EXPECT_EQ(CodeRaisedBy([&] { a->ModifyRecord(by_a, true, true); }), VEVURA_KEYORRECDELETED);
   EXPECT_EQ(a->Table()->CursorRecordLocks().Count(), 0);
 
   a->CancelEdit();
@@ -374,7 +374,9 @@ TEST_F(CursorEditTest, ValueRulesRefuseAPostBeforeAnyLock) {
   TDataTable& table = *c->Table();
   std::vector<uint8_t> record(c->RecordSize());
   c->InitRecord(record);
-  auto post = [&] { return test::RaisedBy([&] { c->InsertRecord(record, true); }); };
+  auto post = [&] {
+    return test::RaisedBy([&] { c->InsertRecord(record, true); }).value_or(EVEVURAEngineError(0));
+  };
 
   // A refused post takes no lock at all.
   const int64_t lock_calls = fs_.TotalCalls();
@@ -400,7 +402,7 @@ TEST_F(CursorEditTest, ValueRulesRefuseAPostBeforeAnyLock) {
   std::vector<uint8_t> first = GoTo(*c, 1);
   ASSERT_EQ(c->GetCurrentRecord(first, true), kCursorOnRecord);
   SetIntegerField(first, F(*c, 2), 70);
-  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(first, true, true); }), VEVURA_MAXVALERR);
+  EXPECT_EQ(CodeRaisedBy([&] { c->ModifyRecord(first, true, true); }), VEVURA_MAXVALERR);
   EXPECT_EQ(GetIntegerField(c->CurrentRecord(), F(*c, 2)), 18);
   c->CancelEdit();
   ExpectSound(*c);
@@ -641,7 +643,7 @@ TEST_F(CursorEditTest, ChangedBlobsOfACancelledEditOrAnotherRecordAreNotPosted) 
   SetMemo(*c, first, "stray");
   const uint16_t at = F(*c, kNotes).Offset;
   std::copy_n(first.begin() + at, 9, second.begin() + at);
-  EXPECT_EQ(CodeOf([&] { c->ModifyRecord(second, true, true); }), VEVURA_MEMOCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { c->ModifyRecord(second, true, true); }), VEVURA_MEMOCORRUPT);
   c->CancelEdit();
   GoTo(*c, 2);
   EXPECT_EQ(MemoOf(*c), "");
@@ -679,7 +681,7 @@ TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
     std::vector<uint8_t> cat = Person(*c, "Cat", "C");
     SetMemo(*c, cat, "more notes");
     fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
-    EXPECT_EQ(CodeOf([&] { c->InsertRecord(cat, true); }), VEVURA_WRITEERR);
+    EXPECT_EQ(CodeRaisedBy([&] { c->InsertRecord(cat, true); }), VEVURA_WRITEERR);
     fault.Disarm();
     expect_unchanged("insert");
     EXPECT_LT(GetBlobField(cat, F(*c, kNotes)).FirstBlock, 0) << "the buffer is still the cat's";
@@ -688,14 +690,14 @@ TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
     ASSERT_EQ(c->GetCurrentRecord(bob, true), kCursorOnRecord);
     SetStringField(bob, F(*c, kName), "Bea", 0);
     fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
-    EXPECT_EQ(CodeOf([&] { c->ModifyRecord(bob, true, true); }), VEVURA_WRITEERR);
+    EXPECT_EQ(CodeRaisedBy([&] { c->ModifyRecord(bob, true, true); }), VEVURA_WRITEERR);
     fault.Disarm();
     c->CancelEdit();
     expect_unchanged("modify");
     EXPECT_EQ(NameOf(*c, c->CurrentRecord()), "Bob");
 
     fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
-    EXPECT_EQ(CodeOf([&] { c->DeleteRecord(GoTo(*c, 1), true); }), VEVURA_WRITEERR);
+    EXPECT_EQ(CodeRaisedBy([&] { c->DeleteRecord(GoTo(*c, 1), true); }), VEVURA_WRITEERR);
     fault.Disarm();
     expect_unchanged("delete");
     GoTo(*c, 1);
@@ -724,7 +726,7 @@ TEST_F(CursorEditTest, FailedInsertIntoAnExclusiveTableKeepsTheEarlierOnes) {
     for (const char* name : {"Ann", "Bob", "Cid"}) Add(*c, name, name);
     TDataTable& table = *c->Table();
     fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
-    EXPECT_EQ(CodeOf([&] { Add(*c, "Dan", "D"); }), VEVURA_WRITEERR);
+    EXPECT_EQ(CodeRaisedBy([&] { Add(*c, "Dan", "D"); }), VEVURA_WRITEERR);
     fault.Disarm();
     EXPECT_EQ(c->GetRecordCount(), 3);
     EXPECT_EQ(table.IndexFile().GetActiveRecordCount(), 3);
@@ -754,7 +756,7 @@ TEST_F(CursorEditTest, DeleteFailingPartWayThroughTheIndexesIsTakenBack) {
   const std::vector<uint8_t> key = BuildKey(by_code, bob);
   tree.DeleteKey(key.data());
 
-  EXPECT_EQ(CodeOf([&] { c->DeleteRecord(bob, true); }), VEVURA_INDEXCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { c->DeleteRecord(bob, true); }), VEVURA_INDEXCORRUPT);
   // The primary index and "ByName" have their entries back; the record stays.
   EXPECT_EQ(c->GetRecordCount(), 3);
   c->SwitchToIndex("ByName");

@@ -8,7 +8,7 @@
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 using test::PeerProgram;
 
 //! A cursor that stands on a record and counts its refreshes.
@@ -59,7 +59,7 @@ TEST_F(CursorLocksTest, RecordHeldByAnotherCursorOfTheTableFailsAtOnce) {
   session_->SetLockRetryCount(200);
   session_->SetLockWaitTime(50);
   fs_.Reset();
-  EXPECT_EQ(CodeOf([&] { second_.CursorLockRecord(5); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { second_.CursorLockRecord(5); }), VEVURA_RECLOCKFAILED);
   EXPECT_EQ(fs_.TotalCalls(), 0);
   EXPECT_EQ(second_.LockedRecord(), 0);
 

@@ -198,7 +198,7 @@ TEST_F(CursorReadTest, SwitchingIndexesKeepsTheRecordAndRefusesUnknownNames) {
   cursor->SwitchToIndex("CITYNAME");
   EXPECT_EQ(CurrentN(*cursor), 1);
   EXPECT_EQ(cursor->GetRecNo(), 3);
-  EXPECT_EQ(CodeOf([&] { cursor->SwitchToIndex("NOPE"); }), VEVURA_INVALIDINDEXNAME);
+  EXPECT_EQ(CodeRaisedBy([&] { cursor->SwitchToIndex("NOPE"); }), VEVURA_INVALIDINDEXNAME);
   EXPECT_EQ(cursor->ActiveIndexName(), "CITYNAME");
   EXPECT_EQ(cursor->ActiveIndex(), 2);
   EXPECT_EQ(CurrentN(*cursor), 1);

@@ -9,7 +9,7 @@
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 
 class DataDirectoryTest : public test::EngineTest {};
 
@@ -125,7 +125,7 @@ TEST_F(DataDirectoryTest, TableObjectsAreSharedUnlessOneSideIsExclusive) {
             -VEVURA_OSEACCES);
   // An in-memory table of the same name is another table (which does not
   // exist), not the one held exclusively.
-  EXPECT_EQ(CodeOf([&] { directory_->OpenTableObject("SHARE", {.InMemory = true}, &b); }),
+  EXPECT_EQ(CodeRaisedBy([&] { directory_->OpenTableObject("SHARE", {.InMemory = true}, &b); }),
             VEVURA_OSENOENT);
   Close(a);
   EXPECT_TRUE(directory_->TableExists("SHARE", false));
@@ -133,7 +133,8 @@ TEST_F(DataDirectoryTest, TableObjectsAreSharedUnlessOneSideIsExclusive) {
 
 TEST_F(DataDirectoryTest, OpeningAMissingTableLeavesNoObject) {
   TDataTable* table = nullptr;
-  EXPECT_EQ(CodeOf([&] { directory_->OpenTableObject("ABSENT", {}, &table); }), VEVURA_OSENOENT);
+  EXPECT_EQ(CodeRaisedBy([&] { directory_->OpenTableObject("ABSENT", {}, &table); }),
+            VEVURA_OSENOENT);
   EXPECT_TRUE(directory_->Tables().empty());
   EXPECT_EQ(FileList()->Count(), 0);
 }
@@ -145,7 +146,7 @@ TEST_F(DataDirectoryTest, DeleteTableRemovesItsFiles) {
   EXPECT_FALSE(directory_->TableExists("GONE", false));
   EXPECT_FALSE(std::filesystem::exists(PathOf("GONE.IDX")));
   EXPECT_FALSE(std::filesystem::exists(PathOf("GONE.BLB")));
-  EXPECT_EQ(CodeOf([&] { directory_->DeleteTable("GONE", false); }), VEVURA_OSENOENT);
+  EXPECT_EQ(CodeRaisedBy([&] { directory_->DeleteTable("GONE", false); }), VEVURA_OSENOENT);
 
   // Without an index file the table is deleted all the same.
   test::CreateTestTable(*directory_, "HALF");

@@ -9,26 +9,26 @@
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 
 TEST(EngineStartTest, DefaultSessionExistsOnlyWhileTheEngineRuns) {
   ASSERT_FALSE(EngineStarted());
-  EXPECT_EQ(CodeOf([] { DefaultEngineSession(); }), VEVURA_NOTINITIALIZED);
+  EXPECT_EQ(CodeRaisedBy([] { DefaultEngineSession(); }), VEVURA_NOTINITIALIZED);
   EXPECT_EQ(FileList(), nullptr);
 
   StartEngine();
   EXPECT_TRUE(EngineStarted());
   TDataSession& session = DefaultEngineSession();
   EXPECT_NE(FileList(), nullptr);
-  EXPECT_EQ(CodeOf([] { RecordsBitmapStack(); }), 0);
+  EXPECT_EQ(CodeRaisedBy([] { RecordsBitmapStack(); }), 0);
   StartEngine();  // a second start changes nothing
   EXPECT_EQ(&DefaultEngineSession(), &session);
 
   StopEngine();
   EXPECT_FALSE(EngineStarted());
   EXPECT_EQ(FileList(), nullptr);
-  EXPECT_EQ(CodeOf([] { RecordsBitmapStack(); }), VEVURA_NOTINITIALIZED);
-  EXPECT_EQ(CodeOf([] { DefaultEngineSession(); }), VEVURA_NOTINITIALIZED);
+  EXPECT_EQ(CodeRaisedBy([] { RecordsBitmapStack(); }), VEVURA_NOTINITIALIZED);
+  EXPECT_EQ(CodeRaisedBy([] { DefaultEngineSession(); }), VEVURA_NOTINITIALIZED);
   StopEngine();  // and so does a second stop
 }
 
@@ -112,7 +112,7 @@ TEST_F(DataSessionTest, PasswordsAreComparedExactly) {
 
 TEST_F(DataSessionTest, RemoteSessionsAreRefused) {
   TDataSession session;
-  EXPECT_EQ(CodeOf([&] { session.Connect(); }), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { session.Connect(); }), 0);
   session.SetRemote(true);
   session.RemoteSettings().Address = "10.1.2.3";
   try {
@@ -122,7 +122,8 @@ TEST_F(DataSessionTest, RemoteSessionsAreRefused) {
     EXPECT_EQ(e.ErrorCode, VEVURA_REMOTECONNECT);
     EXPECT_EQ(e.ErrorServer, "10.1.2.3");
   }
-  EXPECT_EQ(CodeOf([&] { session.OpenDataDirectory("DB", dir_.path()); }), VEVURA_REMOTECONNECT);
+  EXPECT_EQ(CodeRaisedBy([&] { session.OpenDataDirectory("DB", dir_.path()); }),
+            VEVURA_REMOTECONNECT);
   EXPECT_TRUE(session.DataDirectories().empty());
 
   // The request vocabulary keeps its codes and names.

@@ -12,7 +12,7 @@
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 
 class DataTableTest : public test::EngineTest {
  protected:
@@ -199,9 +199,9 @@ TEST_F(DataTableTest, TemporaryTableIsDiscardedAtCloseAndLocksGoWithTheFiles) {
   TDataTable* others = nullptr;
   ASSERT_EQ(other.OpenDataDirectory("", dir_.path())->OpenTableObject("KEEP", {}, &others), 0);
   table->LockRecord(1);
-  EXPECT_EQ(CodeOf([&] { others->LockRecord(1); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { others->LockRecord(1); }), VEVURA_RECLOCKFAILED);
   table->WriteLock();
-  EXPECT_EQ(CodeOf([&] { others->ReadLock(); }), VEVURA_LOCKTIMEOUT);
+  EXPECT_EQ(CodeRaisedBy([&] { others->ReadLock(); }), VEVURA_LOCKTIMEOUT);
   Close(table);
   EXPECT_FALSE(others->LockRecord(1));
   EXPECT_FALSE(others->WriteLock());
@@ -231,7 +231,7 @@ TEST_F(TableVerifyTest, FirstCursorFindsDamagedHeaders) {
   Patch(PathOf("LANG.DAT"), 103, {0xFF, 0x7F});
   TDataTable* table = Open("LANG");
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(CodeOf([&] { table->VerifyHeaders(); }), VEVURA_CANNOTLOADLDDRV);
+  EXPECT_EQ(CodeRaisedBy([&] { table->VerifyHeaders(); }), VEVURA_CANNOTLOADLDDRV);
   EXPECT_FALSE(table->ReadLocked()) << "the read lock of the check stayed held";
   Close(table);
 
@@ -239,13 +239,14 @@ TEST_F(TableVerifyTest, FirstCursorFindsDamagedHeaders) {
   // Five secondary indexes that have no descriptors.
   Patch(PathOf("SECONDARY.IDX"), 13, {5});
   table = Open("SECONDARY");
-  EXPECT_EQ(CodeOf([&] { table->VerifyHeaders(); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { table->VerifyHeaders(); }), VEVURA_HEADERCORRUPT);
   Close(table);
 
   test::CreateTestTable(*directory_, "VERSION");
   Patch(PathOf("VERSION.DAT"), 8, {4});
   TDataTable* none = nullptr;
-  EXPECT_EQ(CodeOf([&] { directory_->OpenTableObject("VERSION", {}, &none); }), VEVURA_OLDVERSION);
+  EXPECT_EQ(CodeRaisedBy([&] { directory_->OpenTableObject("VERSION", {}, &none); }),
+            VEVURA_OLDVERSION);
   EXPECT_TRUE(directory_->Tables().empty());
   EXPECT_EQ(FileList()->Count(), 0);
 }
@@ -256,8 +257,9 @@ TEST_F(TableVerifyTest, FailedCreationLeavesNoTableObject) {
     test::WriteTestTable(t, false);
     RaiseTableError(VEVURA_WRITEERR, t.TableName());
   };
-  EXPECT_EQ(CodeOf([&] { directory_->CreateTableObject("BROKEN", false, false, failing, &table); }),
-            VEVURA_WRITEERR);
+  EXPECT_EQ(
+      CodeRaisedBy([&] { directory_->CreateTableObject("BROKEN", false, false, failing, &table); }),
+      VEVURA_WRITEERR);
   EXPECT_TRUE(directory_->Tables().empty());
   EXPECT_EQ(FileList()->Count(), 0);
   test::CreateTestTable(*directory_, "BROKEN");

@@ -10,7 +10,7 @@
 namespace vevura {
 namespace {
 
-using test::CodeOf;
+using test::CodeRaisedBy;
 using test::PeerProgram;
 using test::WaitFor;
 
@@ -40,7 +40,7 @@ class LockProtocolProcessTest : public test::EngineTest {
     std::atomic<bool> done{false};
     uint16_t code = 0;
     std::thread waiter([&] {
-      code = CodeOf(op);
+      code = CodeRaisedBy(op);
       done = true;
     });
     bool waited = WaitFor([&] { return fs_.RefusedIn(first, last) >= 3 || done; });
@@ -95,7 +95,7 @@ TEST_F(LockProtocolProcessTest, WriterWaitsForTheReaderAndGivesUpAfterItsAttempt
   session_->SetTableLockTiming({25, 1});
   ASSERT_EQ(peer.Do(PeerProgram::kReadLock), 0);
   fs_.Reset();
-  EXPECT_EQ(CodeOf([&] { table_->WriteLock(); }), VEVURA_LOCKTIMEOUT);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->WriteLock(); }), VEVURA_LOCKTIMEOUT);
   EXPECT_FALSE(table_->WriteLocked());
   EXPECT_EQ(fs_.At(kWriteRegionOffset).calls, 25);
   EXPECT_EQ(fs_.At(kTransactionLockOffset).unlocks, 1);
@@ -133,7 +133,7 @@ TEST_F(LockProtocolProcessTest, ReaderWaitsForTheWriterAndFailsWhenItNeverLetsGo
   // Every attempt drew a slot and was refused by the write region.
   EXPECT_EQ(fs_.RefusedIn(kFirstSlotOffset, kLastSlotOffset), 40);
   // The transaction byte is the peer's too, so a write lock fails as well.
-  EXPECT_EQ(CodeOf([&] { table_->WriteLock(); }), VEVURA_LOCKTIMEOUT);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->WriteLock(); }), VEVURA_LOCKTIMEOUT);
   EXPECT_EQ(peer.Do(PeerProgram::kWriteUnlock), 0);
   EXPECT_FALSE(table_->ReadLock());
   table_->ReadUnlock();
@@ -149,7 +149,7 @@ TEST_F(LockProtocolProcessTest, RecordLockAttemptsFollowTheRetryCount) {
     SCOPED_TRACE(retries);
     session_->SetLockRetryCount(static_cast<uint8_t>(retries));
     fs_.Reset();
-    EXPECT_EQ(CodeOf([&] { table_->LockRecord(5); }), VEVURA_RECLOCKFAILED);
+    EXPECT_EQ(CodeRaisedBy([&] { table_->LockRecord(5); }), VEVURA_RECLOCKFAILED);
     // 255 retries cannot be counted in eight bits; the loop still ends.
     int64_t expected = retries == 255 ? 256 : retries + 1;
     EXPECT_EQ(fs_.At(RecordLockOffset(5)).calls, expected);
@@ -168,9 +168,9 @@ TEST_F(LockProtocolProcessTest, RecordLockAttemptsFollowTheRetryCount) {
   EXPECT_EQ(peer.Do(PeerProgram::kLockRecord, 6), -VEVURA_RECLOCKFAILED);
   table_->UnlockRecord(6);
   EXPECT_EQ(peer.Do(PeerProgram::kLockRecord, 6), 0);
-  EXPECT_EQ(CodeOf([&] { table_->UnlockRecord(6); }), VEVURA_UNLOCKFAILED);
-  EXPECT_EQ(CodeOf([&] { table_->LockRecord(0); }), VEVURA_RECLOCKFAILED);
-  EXPECT_EQ(CodeOf([&] { table_->UnlockRecord(0); }), VEVURA_UNLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->UnlockRecord(6); }), VEVURA_UNLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->LockRecord(0); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->UnlockRecord(0); }), VEVURA_UNLOCKFAILED);
 
   // With strict change detection the record lock takes no read lock.
   session_->SetStrictChangeDetection(true);
@@ -184,11 +184,11 @@ TEST_F(LockProtocolProcessTest, TableLockRegionStopsRecordLocksOnly) {
   ASSERT_TRUE(peer.ready());
   ASSERT_EQ(peer.Do(PeerProgram::kLockTableRegion), 1);
   session_->SetLockRetryCount(0);
-  EXPECT_EQ(CodeOf([&] { table_->LockRecord(1); }), VEVURA_RECLOCKFAILED);
-  EXPECT_EQ(CodeOf([&] { table_->LockRecord(6); }), VEVURA_RECLOCKFAILED);
-  EXPECT_EQ(CodeOf([&] { table_->ReadLock(); }), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->LockRecord(1); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->LockRecord(6); }), VEVURA_RECLOCKFAILED);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->ReadLock(); }), 0);
   table_->ReadUnlock();
-  EXPECT_EQ(CodeOf([&] { table_->WriteLock(); }), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { table_->WriteLock(); }), 0);
   table_->WriteUnlock();
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog_table.h"
 #include "engine/base/engine_error.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
@@ -22,24 +23,9 @@
 #include "engine/core/table_create.h"
 #include "engine/core/table_delete.h"
 #include "tests/platform/platform_test_support.h"
+#include "tests/support/raised.h"
 
 namespace vevura::test {
-
-//! The engine error fn raises; ErrorCode 0 when it returns normally.
-inline EVEVURAEngineError RaisedBy(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EVEVURAEngineError& e) {
-    return e;
-  }
-  EVEVURAEngineError none(0);
-  none.ErrorCode = 0;
-  return none;
-}
-
-inline uint16_t CodeRaisedBy(const std::function<void()>& fn) {
-  return RaisedBy(fn).ErrorCode;
-}
 
 inline TFieldDescriptor FieldDef(uint16_t number, const std::string& name, uint8_t type,
                                  uint8_t subtype = fsNone, uint8_t size = 0,
@@ -88,25 +74,9 @@ inline TTableDefinition ComponentDefinition(std::vector<TFieldDescriptor> fields
   return d;
 }
 
-//! The catalog table: ten fields, the primary index over RECID and the
-//! case-insensitive index "API".
+//! The catalog table, as the catalog builder defines it.
 inline TTableDefinition CatalogDefinition() {
-  TTableDefinition d = ComponentDefinition({
-      FieldDef(1, "RECID", fcInteger, fsAutoInc, 0, true),
-      FieldDef(2, "API", fcString, fsNone, 18),
-      FieldDef(3, "TLI", fcFloat),
-      FieldDef(4, "BLI", fcFloat),
-      FieldDef(5, "Measure", fcString, fsNone, 10),
-      FieldDef(6, "IndexUOM", fcString, fsNone, 10),
-      FieldDef(7, "LogMnems", fcString, fsNone, 50),
-      FieldDef(8, "TIFF_Filename", fcString, fsNone, 250),
-      FieldDef(9, "LIC_Filename", fcString, fsNone, 250),
-      FieldDef(10, "Path", fcString, fsNone, 250),
-  });
-  d.Indexes[0] = IndexDef("", {1}, true);
-  d.Indexes[1] = IndexDef("API", {2}, false, true);
-  d.SecondaryIndexCount = 1;
-  return d;
+  return app::CatalogTableDefinition();
 }
 
 //! Fields named F1... of type string with the given sizes.

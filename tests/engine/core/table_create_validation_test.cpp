@@ -15,7 +15,7 @@ class TableValidationTest : public TableFilesTest {
   //! checks that no file was made.
   EVEVURAEngineError Refused(const TTableDefinition& definition,
                              const TTableTarget& target = Creating("T")) {
-    EVEVURAEngineError e = RaisedBy([&] { CreateTable(*directory_, target, definition); });
+    EVEVURAEngineError e = RaisedBy([&] { CreateTable(*directory_, target, definition); }).value();
     EXPECT_NE(e.ErrorCode, 0) << "the definition was accepted";
     EXPECT_TRUE(FilesOnDisk().empty()) << "a refused definition left files";
     EXPECT_TRUE(directory_->Tables().empty());

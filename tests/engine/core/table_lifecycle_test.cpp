@@ -7,8 +7,8 @@
 #include "engine/storage/blob/blob_header.h"
 #include "engine/storage/data/data_file.h"
 #include "engine/storage/index/index_data_pages.h"
-#include "platform/fault_file_system.h"
 #include "tests/engine/core/table_create_support.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura::test {
 namespace {
@@ -38,7 +38,7 @@ TEST_F(TableLifecycleTest, ExistingTableIsKeptUnlessOverwritten) {
   std::vector<uint8_t> data = FileBytes(PathOf("T.DAT"));
   std::vector<uint8_t> index = FileBytes(PathOf("T.IDX"));
 
-  EVEVURAEngineError e = RaisedBy([&] { Create("t.dat", MemoDefinition()); });
+  EVEVURAEngineError e = RaisedBy([&] { Create("t.dat", MemoDefinition()); }).value();
   EXPECT_EQ(e.ErrorCode, VEVURA_TABLEEXISTS);
   EXPECT_EQ(e.ErrorTable, "t");
   EXPECT_EQ(FileBytes(PathOf("T.DAT")), data) << "the old files are untouched";
@@ -101,7 +101,7 @@ TEST_F(TableLifecycleTest, ExistenceIsTheDataFileAlone) {
 }
 
 TEST_F(TableLifecycleTest, DeletionRefusals) {
-  EVEVURAEngineError missing = RaisedBy([&] { Delete("NOWHERE"); });
+  EVEVURAEngineError missing = RaisedBy([&] { Delete("NOWHERE"); }).value();
   EXPECT_EQ(missing.ErrorCode, VEVURA_OSENOENT);
 
   Create("T", CatalogDefinition());
@@ -112,7 +112,7 @@ TEST_F(TableLifecycleTest, DeletionRefusals) {
 
   // Open through a cursor of the same directory.
   TDataTable* table = OpenObject(*directory_, "T");
-  EVEVURAEngineError in_use = RaisedBy([&] { Delete("T"); });
+  EVEVURAEngineError in_use = RaisedBy([&] { Delete("T"); }).value();
   EXPECT_EQ(in_use.ErrorCode, VEVURA_OSEACCES);
   EXPECT_EQ(in_use.ErrorTable, "T");
   EXPECT_EQ(CodeRaisedBy([&] {
@@ -155,7 +155,7 @@ TEST_F(TableLifecycleTest, EncryptedTableKeepsItsPasswordAndNeedsIt) {
   EXPECT_EQ(text.find("TIFF_Filename"), std::string::npos) << "so are the descriptors";
 
   // Without the password and nobody to ask, the table stays.
-  EVEVURAEngineError refused = RaisedBy([&] { Delete("SAFE"); });
+  EVEVURAEngineError refused = RaisedBy([&] { Delete("SAFE"); }).value();
   EXPECT_EQ(refused.ErrorCode, VEVURA_NOTSUFFTABLERIGHTS);
   EXPECT_EQ(refused.ErrorTable, "SAFE");
   int asked = 0;
@@ -233,7 +233,7 @@ TEST_F(TableLifecycleTest, FailedWriteAtCloseLeavesNoTable) {
   platform::FaultFileSystem faults(platform::PosixFileSystem());
   platform::SetFileSystem(&faults);
   faults.FailNth(platform::FaultFileSystem::Operation::Write, 1, true);
-  EVEVURAEngineError e = RaisedBy([&] { Create("T", MemoDefinition()); });
+  EVEVURAEngineError e = RaisedBy([&] { Create("T", MemoDefinition()); }).value();
   faults.Disarm();
   platform::SetFileSystem(nullptr);
   EXPECT_EQ(e.ErrorCode, VEVURA_WRITEERR);
@@ -257,7 +257,7 @@ TEST_F(TableLifecycleTest, FailedFileCreationRemovesWhatItMade) {
 
   TTableDefinition d = CatalogDefinition();
   d.Overwrite = true;
-  EVEVURAEngineError e = RaisedBy([&] { Create("U", d); });
+  EVEVURAEngineError e = RaisedBy([&] { Create("U", d); }).value();
   EXPECT_EQ(e.ErrorCode, VEVURA_OSEACCES);
   EXPECT_EQ(FilesOnDisk(), std::vector<std::string>{"U.BLB"});
   EXPECT_TRUE(directory_->Tables().empty());

@@ -16,24 +16,9 @@
 #include "engine/storage/file/file_handler.h"
 #include "engine/storage/file/file_list.h"
 #include "tests/platform/platform_test_support.h"
+#include "tests/support/raised.h"
 
 namespace vevura::test {
-
-//! The engine error fn raises, or nothing when it returns normally.
-inline std::optional<EVEVURAEngineError> RaisedBy(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EVEVURAEngineError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
-
-//! The code of the engine error fn raises; 0 when it returns normally.
-inline uint16_t CodeRaisedBy(const std::function<void()>& fn) {
-  std::optional<EVEVURAEngineError> error = RaisedBy(fn);
-  return error ? error->ErrorCode : 0;
-}
 
 //! A handler on name with the given flags, not yet open.
 inline std::unique_ptr<TFileHandler> Handler(const std::string& name, bool in_memory = false,

@@ -9,7 +9,7 @@
 namespace vevura {
 namespace {
 
-using test::ErrorCodeOf;
+using test::CodeRaisedBy;
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, int alphabet) {
   std::mt19937 rng(seed);
@@ -46,20 +46,20 @@ TEST(Compression, DamagedOrTruncatedStreamsAreRefusedWithTheUncompressCode) {
   std::vector<uint8_t> input = RandomBytes(5000, 3, 16);
   std::vector<uint8_t> packed = CompressBuffer(input.data(), input.size());
 
-  EXPECT_EQ(ErrorCodeOf([&] { DecompressBuffer(packed.data(), 0); }), VEVURA_UNCOMPRESS);
+  EXPECT_EQ(CodeRaisedBy([&] { DecompressBuffer(packed.data(), 0); }), VEVURA_UNCOMPRESS);
   for (size_t cut : {size_t{1}, size_t{2}, packed.size() / 2, packed.size() - 1}) {
-    EXPECT_EQ(ErrorCodeOf([&] { DecompressBuffer(packed.data(), cut); }), VEVURA_UNCOMPRESS)
+    EXPECT_EQ(CodeRaisedBy([&] { DecompressBuffer(packed.data(), cut); }), VEVURA_UNCOMPRESS)
         << "cut at " << cut;
   }
   const uint8_t not_zlib[] = "this is plain text, not a zlib stream";
-  EXPECT_EQ(ErrorCodeOf([&] { DecompressBuffer(not_zlib, sizeof not_zlib); }), VEVURA_UNCOMPRESS);
+  EXPECT_EQ(CodeRaisedBy([&] { DecompressBuffer(not_zlib, sizeof not_zlib); }), VEVURA_UNCOMPRESS);
 
   // Random damage: either a clean error or some output, never a crash or hang.
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
     std::vector<uint8_t> damaged = packed;
     damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-    uint16_t code = ErrorCodeOf([&] { DecompressBuffer(damaged.data(), damaged.size()); });
+    uint16_t code = CodeRaisedBy([&] { DecompressBuffer(damaged.data(), damaged.size()); });
     EXPECT_TRUE(code == 0 || code == VEVURA_UNCOMPRESS);
   }
 }

@@ -11,7 +11,7 @@
 namespace vevura {
 namespace {
 
-using test::ErrorCodeOf;
+using test::CodeRaisedBy;
 
 std::vector<uint8_t> Sequence(size_t n) {
   std::vector<uint8_t> bytes(n);
@@ -75,13 +75,13 @@ TEST(Scramble, HeaderTextUsesThePasswordSeedsAndIsItsOwnInverse) {
 }
 
 TEST(Scramble, NewTablePasswordsMustBeOneToFifteenCharactersAfterTrimming) {
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword("a", "T"); }), 0);
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword(std::string(15, 'x'), "T"); }), 0);
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword("  " + std::string(15, 'x') + " ", "T"); }), 0);
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword(std::string(16, 'x'), "T"); }),
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword("a", "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword(std::string(15, 'x'), "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword("  " + std::string(15, 'x') + " ", "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword(std::string(16, 'x'), "T"); }),
             VEVURA_INVALIDPASSWORD);
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword("   ", "T"); }), VEVURA_INVALIDPASSWORD);
-  EXPECT_EQ(ErrorCodeOf([] { CheckNewTablePassword("", "T"); }), VEVURA_INVALIDPASSWORD);
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword("   ", "T"); }), VEVURA_INVALIDPASSWORD);
+  EXPECT_EQ(CodeRaisedBy([] { CheckNewTablePassword("", "T"); }), VEVURA_INVALIDPASSWORD);
 
   EXPECT_EQ(PasswordToStore(" pw "), " pw ");
   EXPECT_EQ(PasswordToStore("  " + std::string(15, 'x') + " "), std::string(15, 'x'));
@@ -102,18 +102,18 @@ TEST(Scramble, PasswordCheckAsksUntilTheExactPasswordIsKnown) {
     known.push_back(offers[requests++]);
     return true;
   };
-  EXPECT_EQ(ErrorCodeOf([&] { CheckTablePassword("secret", has, request, "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { CheckTablePassword("secret", has, request, "T"); }), 0);
   EXPECT_EQ(requests, 2) << "a password differing in case does not match";
 
   known.clear();
   requests = 0;
   offers = {"Secret"};
-  EXPECT_EQ(ErrorCodeOf([&] { CheckTablePassword("secret", has, request, "T"); }),
+  EXPECT_EQ(CodeRaisedBy([&] { CheckTablePassword("secret", has, request, "T"); }),
             VEVURA_NOTSUFFTABLERIGHTS);
-  EXPECT_EQ(ErrorCodeOf([&] { CheckTablePassword("secret", has, nullptr, "T"); }),
+  EXPECT_EQ(CodeRaisedBy([&] { CheckTablePassword("secret", has, nullptr, "T"); }),
             VEVURA_NOTSUFFTABLERIGHTS);
   known = {"secret"};
-  EXPECT_EQ(ErrorCodeOf([&] { CheckTablePassword("secret", has, nullptr, "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { CheckTablePassword("secret", has, nullptr, "T"); }), 0);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace vevura {
 namespace {
 
 using test::CatalogFields;
-using test::ErrorCodeOf;
+using test::CodeRaisedBy;
 using test::FieldDefinition;
 
 //! The catalog's fields, validated and laid out, and its new header.
@@ -208,7 +208,7 @@ TEST(DataHeader, NewHeaderLimitsOnBlobFieldsAndRecordSize) {
   ValidateNewFields(fields, "T");
   EXPECT_EQ(MakeNewDataHeader(params, fields, "T").BlobFieldCount, 128);
   ValidateNewFields(blobs, "T");
-  EXPECT_EQ(ErrorCodeOf([&] { MakeNewDataHeader(params, blobs, "T"); }), VEVURA_BLOBLIMIT);
+  EXPECT_EQ(CodeRaisedBy([&] { MakeNewDataHeader(params, blobs, "T"); }), VEVURA_BLOBLIMIT);
 
   // 260 strings of 250 characters: 9 + 260 * 252 = 65529 fits; one more does not.
   std::vector<TFieldDescriptor> wide;
@@ -219,7 +219,7 @@ TEST(DataHeader, NewHeaderLimitsOnBlobFieldsAndRecordSize) {
   EXPECT_EQ(ValidateNewFields(fits, "T"), 65529u);
   EXPECT_EQ(MakeNewDataHeader(params, fits, "T").RecordSize, 65529);
   EXPECT_EQ(ValidateNewFields(wide, "T"), 65781u);
-  EXPECT_EQ(ErrorCodeOf([&] { MakeNewDataHeader(params, wide, "T"); }), VEVURA_RECTOOBIG);
+  EXPECT_EQ(CodeRaisedBy([&] { MakeNewDataHeader(params, wide, "T"); }), VEVURA_RECTOOBIG);
 }
 
 //! A header and descriptors as a freshly created catalog has them.
@@ -228,7 +228,7 @@ struct VerifiedCatalog : CatalogTable {
     return int64_t{kDataHeaderSize} + 10 * kFieldDescriptorSize + int64_t{records} * 879;
   }
   uint16_t Verify(const TDataHeader& h, std::vector<TFieldDescriptor> f, int64_t size) const {
-    return ErrorCodeOf([&] { VerifyDataHeader(h, f, size, "LICCATALOG"); });
+    return CodeRaisedBy([&] { VerifyDataHeader(h, f, size, "LICCATALOG"); });
   }
 };
 

@@ -8,11 +8,11 @@
 namespace vevura {
 namespace {
 
-using test::ErrorCodeOf;
+using test::CodeRaisedBy;
 using test::FieldDefinition;
 
 uint16_t CreateCode(std::vector<TFieldDescriptor> fields) {
-  return ErrorCodeOf([&] { ValidateNewFields(fields, "T"); });
+  return CodeRaisedBy([&] { ValidateNewFields(fields, "T"); });
 }
 
 TEST(FieldValidation, NamesAreTrimmedCutCheckedAndUniqueWithoutRegardToCase) {
@@ -166,7 +166,7 @@ TEST(FieldValidation, DefaultMinimumAndMaximumTextsMustSuitTheType) {
 TEST(FieldValidation, TableLimitsAreCheckedInOrder) {
   TNewTableHeader params;
   auto code = [&](size_t fields, int secondary) {
-    return ErrorCodeOf([&] { CheckNewTableLimits(params, fields, secondary, "T"); });
+    return CodeRaisedBy([&] { CheckNewTableLimits(params, fields, secondary, "T"); });
   };
   EXPECT_EQ(code(1024, 32), 0);
   EXPECT_EQ(code(1025, 0), VEVURA_FLDLIMIT);

@@ -13,10 +13,10 @@
 #include "engine/storage/data/data_verify.h"
 #include "engine/storage/data/field_validation.h"
 #include "engine/storage/fields/record_layout.h"
-#include "platform/fault_file_system.h"
 #include "platform/file_system.h"
 #include "tests/engine/storage/file_layer_support.h"
 #include "tests/engine/storage/table_definition_support.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura::test {
 namespace {

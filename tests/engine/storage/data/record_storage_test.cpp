@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/storage/data/data_verify.h"
-#include "platform/fault_file_system.h"
 #include "platform/file_system.h"
 #include "tests/engine/storage/data/record_storage_support.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura::test {
 namespace {

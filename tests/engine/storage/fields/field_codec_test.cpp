@@ -17,7 +17,7 @@
 namespace vevura {
 namespace {
 
-using test::ErrorCodeOf;
+using test::CodeRaisedBy;
 using test::FieldDefinition;
 
 constexpr uint32_t kNoLanguage = 0;
@@ -293,21 +293,21 @@ TEST(FieldCodec, CatalogRecordCarriesTheRunsValues) {
 
 TEST(FieldCodec, MisusedOrDamagedDescriptorsRaiseInsteadOfTouchingOtherBytes) {
   AllKinds t;
-  EXPECT_EQ(ErrorCodeOf([&] { SetDateField(t.record, t["S"], 1); }), VEVURA_INVALIDFLDTYPE);
-  EXPECT_EQ(ErrorCodeOf([&] { GetFloatField(t.record, t["I"]); }), VEVURA_INVALIDFLDTYPE);
+  EXPECT_EQ(CodeRaisedBy([&] { SetDateField(t.record, t["S"], 1); }), VEVURA_INVALIDFLDTYPE);
+  EXPECT_EQ(CodeRaisedBy([&] { GetFloatField(t.record, t["I"]); }), VEVURA_INVALIDFLDTYPE);
 
   TFieldDescriptor beyond = t["LI"];
   beyond.Offset = static_cast<uint16_t>(t.record.size() - 4);
-  EXPECT_EQ(ErrorCodeOf([&] { SetLargeIntField(t.record, beyond, 1); }), VEVURA_HEADERCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { FieldIsNull(t.record, beyond); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { SetLargeIntField(t.record, beyond, 1); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { FieldIsNull(t.record, beyond); }), VEVURA_HEADERCORRUPT);
   TFieldDescriptor in_header = t["I"];
   in_header.Offset = 2;
-  EXPECT_EQ(ErrorCodeOf([&] { SetIntegerField(t.record, in_header, 1); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { SetIntegerField(t.record, in_header, 1); }), VEVURA_HEADERCORRUPT);
   TFieldDescriptor wide = t["S"];
   wide.Size = 255;  // a damaged size larger than the slot
-  EXPECT_EQ(ErrorCodeOf([&] { GetStringField(t.record, wide); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { GetStringField(t.record, wide); }), VEVURA_HEADERCORRUPT);
   std::vector<uint8_t> tiny(4, 0);
-  EXPECT_EQ(ErrorCodeOf([&] { GetIntegerField(tiny, t["ID"]); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { GetIntegerField(tiny, t["ID"]); }), VEVURA_HEADERCORRUPT);
 
   // A string slot without its zero (a damaged record) reads as its size.
   std::fill(t.record.begin() + t["S"].Offset, t.record.begin() + t["S"].Offset + 12, 'z');

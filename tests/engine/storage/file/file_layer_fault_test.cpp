@@ -6,8 +6,8 @@
 #include <cerrno>
 
 #include "platform/directory.h"
-#include "platform/fault_file_system.h"
 #include "tests/engine/storage/file_layer_support.h"
+#include "tests/support/fault_file_system.h"
 
 namespace vevura {
 namespace {

@@ -213,25 +213,25 @@ TEST(KeyBuild, KeyLengthRules) {
   }
 
   TIndexDescriptor none;
-  EXPECT_EQ(ErrorCodeOf([&] { OrdinaryKeyLength(none, table.Fields(), "T"); }), VEVURA_INVALIDKEY);
+  EXPECT_EQ(CodeRaisedBy([&] { OrdinaryKeyLength(none, table.Fields(), "T"); }), VEVURA_INVALIDKEY);
   none.Unique = 1;
   EXPECT_EQ(OrdinaryKeyLength(none, table.Fields(), "T", true), 0);
 
   TIndexDescriptor blob = table.Index({3}, true);
   blob.FieldNumbers[0] = 4;
-  EXPECT_EQ(ErrorCodeOf([&] { OrdinaryKeyLength(blob, table.Fields(), "T"); }),
+  EXPECT_EQ(CodeRaisedBy([&] { OrdinaryKeyLength(blob, table.Fields(), "T"); }),
             VEVURA_SEARCHCOLREQD);
   blob.FieldNumbers[0] = 6;
-  EXPECT_EQ(ErrorCodeOf([&] { OrdinaryKeyLength(blob, table.Fields(), "T"); }),
+  EXPECT_EQ(CodeRaisedBy([&] { OrdinaryKeyLength(blob, table.Fields(), "T"); }),
             VEVURA_INVALIDIDXDESC);
 
   // A descriptor whose key length disagrees with its fields is refused.
   TIndexDescriptor wrong = table.Index({3}, false);
   wrong.KeyLength = 19;
-  EXPECT_EQ(ErrorCodeOf([&] { table.Context(1, wrong); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { table.Context(1, wrong); }), VEVURA_HEADERCORRUPT);
   TIndexDescriptor text;
   text.KeyLength = 60;
-  EXPECT_EQ(ErrorCodeOf([&] { table.Context(kTextIndex, text); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { table.Context(kTextIndex, text); }), VEVURA_HEADERCORRUPT);
 }
 
 }  // namespace

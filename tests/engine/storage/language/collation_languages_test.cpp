@@ -81,7 +81,7 @@ TEST(Languages, InstalledLanguagesAndTheDriverError) {
   }
   EXPECT_FALSE(LanguageInstalled(0x03FF, 0));
   EXPECT_FALSE(LanguageInstalled(1033, 7));
-  EXPECT_EQ(ErrorCodeOf([] { RequireLanguageInstalled(1031, 0, "T"); }), 0);
+  EXPECT_EQ(CodeRaisedBy([] { RequireLanguageInstalled(1031, 0, "T"); }), 0);
   try {
     RequireLanguageInstalled(0x03FF, 0, "CUSTOMER");
     ADD_FAILURE() << "a missing language was accepted";

@@ -1,4 +1,4 @@
-#include "platform/fault_file_system.h"
+#include "tests/support/fault_file_system.h"
 
 #include <cerrno>
 #include <map>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/os_error.h"
-#include "platform/unsynced_changes.h"
+#include "tests/support/unsynced_changes.h"
 
 namespace vevura::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/unsynced_changes.h"
+#include "tests/support/unsynced_changes.h"
 
 #include <algorithm>
 #include <cstring>
