@@ -407,7 +407,7 @@ bool TDataCursor::UpdateWords(std::span<const uint8_t> old_record, std::span<con
 void TDataCursor::InitRecord(TRecordImage buffer) {
   RequireOpen();
   RequireBuffer(buffer);
-  std::fill(buffer.begin(), buffer.end(), 0);
+  ClearRecordImage(buffer);
   if (!has_defaults_) return;
   FillDefaultValues(buffer.first(record_size_), Fields(), LanguageOf(*table_), platform::Now());
 }
@@ -564,7 +564,7 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
   if (record_number_order_ && active_ != nullptr) active_->Clear(n);
   if (reposition) {
     pos_.Clear();
-    GotoBookmarkInside(bookmark, true);
+    GotoBookmarkInside(bookmark);
     ReadCurrentRecord();
   }
   scope.Finish();
@@ -609,7 +609,7 @@ void TDataCursor::StandAgain() {
   if (PositionCode() != kCursorOnRecord) return;
   const TBookmark bookmark = GetBookmark();
   pos_.Clear();
-  GotoBookmarkInside(bookmark, true);
+  GotoBookmarkInside(bookmark);
   ReadCurrentRecord();
 }
 

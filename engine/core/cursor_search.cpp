@@ -104,13 +104,18 @@ bool TDataCursor::FindKey(std::span<const uint8_t> key_or_record, bool key_is_ra
   RequireCallerBuffer(buffer);
   if (record_number_order_) return false;
   return ReadBracket([&] {
+    const TBookmark here = GetBookmark();
+    const bool bof = bof_;
+    const bool eof = eof_;
     direction_ = rdForward;
     std::vector<uint8_t> key(KeyLength());
     size_t n =
         BuildSearchKey(key_or_record, key_is_raw, field_count, partial_length, false, key.data());
     bool found = SeekKey(key.data(), n) &&
                  Keys(active_index_).Comparer.CompareKeys(pos_.Key.data(), key.data(), n) == 0;
-    (void)nearest;  // the cursor stands on the first entry not below the key either way
+    // A whole key that is not there moves the cursor only when asked to stand
+    // on its nearest entry.
+    if (!found && !nearest && n == KeyLength()) Relocate(here, bof, eof);
     ReadCurrentRecord();
     Deliver(buffer);
     return found;
@@ -189,7 +194,7 @@ void TDataCursor::PositionOnRecord(std::span<const uint8_t> record, int32_t n) {
   if (record_number_order_) {
     TBookmark bookmark(kRecordBookmarkSize);
     PutInt32(bookmark.data(), n);
-    GotoBookmarkInside(bookmark, true);
+    GotoBookmarkInside(bookmark);
     return;
   }
   std::vector<uint8_t> key(KeyLength());
@@ -209,7 +214,7 @@ TBookmark TDataCursor::GetBookmark() const {
   return pos_.Key;
 }
 
-bool TDataCursor::GotoBookmarkInside(const TBookmark& bookmark, bool) {
+bool TDataCursor::GotoBookmarkInside(const TBookmark& bookmark) {
   if (record_number_order_) {
     if (bookmark.size() != kRecordBookmarkSize) {
       Relocate({}, true, false);
@@ -240,7 +245,7 @@ bool TDataCursor::GotoBookmark(const TBookmark& bookmark, bool nearest) {
   RequireOpen();
   return ReadBracket([&] {
     direction_ = rdForward;
-    bool found = GotoBookmarkInside(bookmark, nearest);
+    bool found = GotoBookmarkInside(bookmark);
     ReadCurrentRecord();
     return nearest || found;
   });
@@ -264,7 +269,7 @@ int TDataCursor::CompareBookmarks(const TBookmark& a, const TBookmark& b) const 
 
 void TDataCursor::Relocate(const TBookmark& bookmark, bool bof, bool eof) {
   if (!bof && !eof && !bookmark.empty()) {
-    GotoBookmarkInside(bookmark, true);
+    GotoBookmarkInside(bookmark);
     return;
   }
   const bool last = eof && !bof;

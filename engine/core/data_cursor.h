@@ -147,9 +147,10 @@ class TDataCursor final : public TCursorTableLocks,
   //! field_count between 1 and the index's field count - 1, on a non-unique
   //! index, or with field_count 0 and a partial_length (characters of the
   //! next string field, 0: none), the first entry whose prefix matches is
-  //! found; otherwise the full key (nearest: the first entry not below it).
-  //! Past the last entry the cursor stands on the last one. The record the
-  //! cursor stands on, found or not, is copied into buffer when one is given.
+  //! found; otherwise the full key. The cursor stands on the first entry not
+  //! below the search key (past the last entry: on the last one), except that
+  //! a full key not found without nearest leaves it where it stood. The
+  //! record the cursor stands on is copied into buffer when one is given.
   bool FindKey(std::span<const uint8_t> key_or_record, bool key_is_raw, int field_count,
                int partial_length, bool nearest, TRecordImage buffer);
   //! Restricts the cursor to the keys between low and high (both included;
@@ -368,7 +369,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! Stands on the entry of the record image in the active index (built
   //! key), or its nearest neighbour; record-number order: on record n.
   void PositionOnRecord(std::span<const uint8_t> record, int32_t n);
-  bool GotoBookmarkInside(const TBookmark& bookmark, bool nearest);
+  //! Stands on the bookmarked record, or on its nearest neighbour when it is
+  //! gone; true when it stands on the bookmarked record itself.
+  bool GotoBookmarkInside(const TBookmark& bookmark);
   //! Stands on the bookmarked record or its neighbour; with no bookmark, at
   //! the beginning (bof) or the end (eof) of the order.
   void Relocate(const TBookmark& bookmark, bool bof, bool eof);

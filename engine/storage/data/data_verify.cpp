@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "engine/base/engine_error.h"
 #include "engine/storage/common/byte_order.h"
 #include "engine/storage/common/scramble.h"
 #include "engine/storage/data/record_storage.h"
@@ -168,13 +167,6 @@ TRecordAreaReport VerifyRecordArea(TFileHandler& file, const TDataHeader& header
   CheckImages(static_cast<int32_t>(slots), FileImageReader(file, header), header,
               reuses_free_records, {}, report);
   return report;
-}
-
-void CheckRecordArea(TFileHandler& file, const TDataHeader& header, bool reuses_free_records,
-                     const std::string& table) {
-  if (!VerifyRecordArea(file, header, reuses_free_records).Sound()) {
-    RaiseTableError(VEVURA_FILECORRUPT, table);
-  }
 }
 
 }  // namespace vevura

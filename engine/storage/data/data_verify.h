@@ -63,9 +63,4 @@ TRecordAreaReport VerifyRecordImages(int32_t slots, const TRecordImageReader& re
                                      const TDataHeader& header, bool reuses_free_records,
                                      const TRecordImageVisitor& visit = {});
 
-//! VerifyRecordArea, raising VEVURA_FILECORRUPT naming table when it finds a
-//! fault.
-void CheckRecordArea(TFileHandler& file, const TDataHeader& header, bool reuses_free_records,
-                     const std::string& table);
-
 }  // namespace vevura

@@ -1,7 +1,5 @@
 #include "engine/storage/fields/date_encoding.h"
 
-#include <cmath>
-
 namespace vevura {
 
 bool DayNumberFromDate(int year, int month, int day, int32_t* day_number) {
@@ -49,20 +47,6 @@ int32_t MillisecondsFromDayCount(double days) {
 double TimeStampFromDayCount(double days) {
   return static_cast<double>(DayNumberFromDayCount(days)) * kMsPerDay +
          MillisecondsFromDayCount(days);
-}
-
-double DayCountFromDayNumber(int32_t day_number) {
-  return static_cast<double>(day_number) - kDayNumberOfZeroDay;
-}
-
-double DayCountFromTimeStamp(double timestamp) {
-  if (!std::isfinite(timestamp)) return 0;
-  double day_number = std::floor(timestamp / kMsPerDay);
-  double ms = timestamp - day_number * kMsPerDay;
-  double date = day_number - kDayNumberOfZeroDay;
-  double fraction = ms / kMsPerDay;
-  // Before the zero day the fraction still counts forward from midnight.
-  return date < 0 ? date - fraction : date + fraction;
 }
 
 }  // namespace vevura

@@ -31,9 +31,5 @@ int32_t DayNumberFromDayCount(double days);
 int32_t MillisecondsFromDayCount(double days);
 //! Timestamp value of a platform day count.
 double TimeStampFromDayCount(double days);
-//! Platform day count of a day number (at midnight).
-double DayCountFromDayNumber(int32_t day_number);
-//! Platform day count of a timestamp value.
-double DayCountFromTimeStamp(double timestamp);
 
 }  // namespace vevura

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
 #include "engine/storage/blob/blob_header.h"
 #include "engine/storage/data/data_file.h"
@@ -173,8 +174,28 @@ TEST_F(TableLifecycleTest, EncryptedTableKeepsItsPasswordAndNeedsIt) {
   EXPECT_EQ(asked, 2);
   EXPECT_TRUE(FilesOnDisk().empty());
 
-  // A session that knows it deletes without asking.
+  // A cursor opens the table only once its session knows the password: it
+  // asks its request, and without one, or when the request declines, the
+  // table is refused.
   Create("SAFE", d);
+  session_->RemoveAllPasswords();
+  TDataCursor cursor(*directory_);
+  cursor.SetTableName("SAFE");
+  EXPECT_EQ(CodeRaisedBy([&] { cursor.OpenCursor(); }), VEVURA_NOTSUFFTABLERIGHTS);
+  asked = 0;
+  cursor.SetPasswordRequest([&] { return ++asked < 0; });
+  EXPECT_EQ(CodeRaisedBy([&] { cursor.OpenCursor(); }), VEVURA_NOTSUFFTABLERIGHTS);
+  EXPECT_EQ(asked, 1);
+  cursor.SetPasswordRequest([&] {
+    session_->AddPassword(++asked == 2 ? "secret" : "Secret");
+    return true;
+  });
+  cursor.OpenCursor();
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(cursor.GetRecordCount(), 0);
+  cursor.CloseCursor(false);
+
+  // A session that knows it deletes without asking.
   Delete("SAFE", [&]() -> bool {
     ADD_FAILURE() << "asked although known";
     return false;
