@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test through CTest and ends with the
-# line "N passed, N failed" (", N skipped" when any were skipped).
+# UndefinedBehaviorSanitizer, runs every test through CTest, builds every
+# target again in the Release configuration (-O3, where the optimizer finds
+# warnings of its own) and ends with the line "N passed, N failed"
+# (", N skipped" when any were skipped); a failed Release build counts as one
+# failure.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh" || exit 1
@@ -21,6 +24,13 @@ passed=$(grep -c '^Passed$' <<<"$results")
 skipped=$(grep -c '^Skipped$' <<<"$results")
 failed=$(grep -vcE '^(Passed|Skipped|)$' <<<"$results")
 if [[ $status -ne 0 && $failed -eq 0 ]]; then failed=1; fi
+
+release="$top/build/release"
+if ! { cmake -S "$top" -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+       cmake --build "$release"; }; then
+  echo "the Release build failed"
+  failed=$((failed + 1))
+fi
 line="$passed passed, $failed failed"
 [[ $skipped -gt 0 ]] && line+=", $skipped skipped"
 echo "$line"
