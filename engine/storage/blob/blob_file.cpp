@@ -262,7 +262,7 @@ TBlock* TBlobFile::AllocateBlock(TBlobClient* cursor) {
   }
   block->Clear();
   if (!reused) block->MarkDirty();
-  return block.Unwrap();
+  return block.Detach();
 }
 
 void TBlobFile::FreeBlock(TBlock* block) {

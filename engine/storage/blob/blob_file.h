@@ -35,12 +35,12 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/storage/blob/blob_block.h"
 #include "engine/storage/blob/blob_header.h"
 #include "engine/storage/blob/block_cache.h"
+#include "engine/storage/common/pinned.h"
 #include "engine/storage/file/file_handler.h"
 
 namespace vevura {
@@ -242,37 +242,6 @@ class TBlobFile : public TFileHandler {
 };
 
 //! A pinned block, released when the reference goes.
-class TBlockRef {
- public:
-  TBlockRef() = default;
-  TBlockRef(TBlobFile& file, TBlock* block) : file_(&file), block_(block) {}
-  TBlockRef(TBlockRef&& other) noexcept
-      : file_(other.file_), block_(std::exchange(other.block_, nullptr)) {}
-  TBlockRef& operator=(TBlockRef&& other) noexcept {
-    if (this != &other) {
-      Release();
-      file_ = other.file_;
-      block_ = std::exchange(other.block_, nullptr);
-    }
-    return *this;
-  }
-  TBlockRef(const TBlockRef&) = delete;
-  TBlockRef& operator=(const TBlockRef&) = delete;
-  ~TBlockRef() { Release(); }
-
-  void Release() {
-    if (block_ != nullptr) file_->ReleaseBlock(std::exchange(block_, nullptr));
-  }
-  //! Hands the pinned block over to the caller, who releases it.
-  TBlock* Unwrap() { return std::exchange(block_, nullptr); }
-  TBlock* get() const { return block_; }
-  TBlock* operator->() const { return block_; }
-  TBlock& operator*() const { return *block_; }
-  explicit operator bool() const { return block_ != nullptr; }
-
- private:
-  TBlobFile* file_ = nullptr;
-  TBlock* block_ = nullptr;
-};
+using TBlockRef = TPinned<TBlock, TBlobFile, &TBlobFile::ReleaseBlock>;
 
 }  // namespace vevura

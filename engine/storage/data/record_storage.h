@@ -32,10 +32,10 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/base/error_codes.h"
+#include "engine/storage/common/pinned.h"
 #include "engine/storage/data/data_header.h"
 #include "engine/storage/data/record.h"
 #include "engine/storage/data/record_cache.h"
@@ -230,37 +230,6 @@ class TRecordStorage final : public TRecordOwner {
 };
 
 //! A pinned record buffer, released when the reference goes.
-class TRecordRef {
- public:
-  TRecordRef() = default;
-  TRecordRef(TRecordStorage& storage, TRecord* record) : storage_(&storage), record_(record) {}
-  TRecordRef(TRecordRef&& other) noexcept
-      : storage_(other.storage_), record_(std::exchange(other.record_, nullptr)) {}
-  TRecordRef& operator=(TRecordRef&& other) noexcept {
-    if (this != &other) {
-      Release();
-      storage_ = other.storage_;
-      record_ = std::exchange(other.record_, nullptr);
-    }
-    return *this;
-  }
-  TRecordRef(const TRecordRef&) = delete;
-  TRecordRef& operator=(const TRecordRef&) = delete;
-  ~TRecordRef() { Release(); }
-
-  void Release() {
-    if (record_ != nullptr) storage_->ReleaseRecord(std::exchange(record_, nullptr));
-  }
-  //! Gives up the reference without unpinning.
-  TRecord* Detach() { return std::exchange(record_, nullptr); }
-  TRecord* get() const { return record_; }
-  TRecord* operator->() const { return record_; }
-  TRecord& operator*() const { return *record_; }
-  explicit operator bool() const { return record_ != nullptr; }
-
- private:
-  TRecordStorage* storage_ = nullptr;
-  TRecord* record_ = nullptr;
-};
+using TRecordRef = TPinned<TRecord, TRecordStorage, &TRecordStorage::ReleaseRecord>;
 
 }  // namespace vevura

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
+#include "engine/storage/common/pinned.h"
 #include "engine/storage/index/btree_page.h"
 #include "engine/storage/index/index_shape.h"
 
@@ -49,35 +49,6 @@ class TPageStore {
 };
 
 //! A pinned page, released when the reference goes.
-class TPageRef {
- public:
-  TPageRef() = default;
-  TPageRef(TPageStore& store, TPage* page) : store_(&store), page_(page) {}
-  TPageRef(TPageRef&& other) noexcept
-      : store_(other.store_), page_(std::exchange(other.page_, nullptr)) {}
-  TPageRef& operator=(TPageRef&& other) noexcept {
-    if (this != &other) {
-      Release();
-      store_ = other.store_;
-      page_ = std::exchange(other.page_, nullptr);
-    }
-    return *this;
-  }
-  TPageRef(const TPageRef&) = delete;
-  TPageRef& operator=(const TPageRef&) = delete;
-  ~TPageRef() { Release(); }
-
-  void Release() {
-    if (page_ != nullptr) store_->ReleasePage(std::exchange(page_, nullptr));
-  }
-  TPage* get() const { return page_; }
-  TPage* operator->() const { return page_; }
-  TPage& operator*() const { return *page_; }
-  explicit operator bool() const { return page_ != nullptr; }
-
- private:
-  TPageStore* store_ = nullptr;
-  TPage* page_ = nullptr;
-};
+using TPageRef = TPinned<TPage, TPageStore, &TPageStore::ReleasePage>;
 
 }  // namespace vevura
