@@ -16,12 +16,13 @@
 #include <vector>
 
 #include "engine/storage/blob/blob_header.h"
+#include "engine/storage/common/recency_list.h"
 
 namespace vevura {
 
 class TBlobFile;
 
-class TBlock {
+class TBlock : public TRecencyLink<TBlock> {
  public:
   //! An unnumbered, clean, zeroed buffer for blocks of block_size bytes.
   //! REQUIRES: block_size > kBlockHeaderSize.
@@ -90,8 +91,6 @@ class TBlock {
   int32_t number_ = 0;         //!< block number, 0 while unnumbered
   TBlockHeader header_;        //!< decoded block header
   std::vector<uint8_t> data_;  //!< the data part, plain
-  TBlock* older_ = nullptr;    //!< next less recently used buffer of the cache
-  TBlock* newer_ = nullptr;    //!< next more recently used buffer of the cache
 };
 
 }  // namespace vevura

@@ -33,45 +33,20 @@ size_t TBlockCache::LowerBound(int32_t n) const {
   return static_cast<size_t>(it - blocks_.begin());
 }
 
-void TBlockCache::PushFront(TBlock* block) {
-  block->older_ = newest_;
-  block->newer_ = nullptr;
-  if (newest_ != nullptr) newest_->newer_ = block;
-  newest_ = block;
-  if (oldest_ == nullptr) oldest_ = block;
-}
-
-void TBlockCache::Unlink(TBlock* block) {
-  if (block->newer_ != nullptr) block->newer_->older_ = block->older_;
-  if (block->older_ != nullptr) block->older_->newer_ = block->newer_;
-  if (newest_ == block) newest_ = block->older_;
-  if (oldest_ == block) oldest_ = block->newer_;
-  block->older_ = block->newer_ = nullptr;
-}
-
 TBlock* TBlockCache::Find(int32_t n) {
-  TBlock* hit = nullptr;
-  TBlock* b = newest_;
-  for (int i = 0; i < 4 && b != nullptr && hit == nullptr; ++i, b = b->older_) {
-    if (b->number_ == n) hit = b;
-  }
+  TBlock* hit =
+      recent_.FindNewest(kRecentBlockChecks, [n](const TBlock& b) { return b.number_ == n; });
   if (hit == nullptr) {
     size_t at = LowerBound(n);
     if (at == blocks_.size() || blocks_[at]->number_ != n) return nullptr;
     hit = blocks_[at].get();
   }
-  if (hit != newest_) {
-    Unlink(hit);
-    PushFront(hit);
-  }
+  recent_.MoveToFront(hit);
   return hit;
 }
 
 TBlock* TBlockCache::FindReusable() const {
-  for (TBlock* b = oldest_; b != nullptr; b = b->newer_) {
-    if (!b->dirty_ && b->pin_count_ == 0) return b;
-  }
-  return nullptr;
+  return recent_.FindOldest([](const TBlock& b) { return !b.dirty_ && b.pin_count_ == 0; });
 }
 
 std::unique_ptr<TBlock> TBlockCache::Spare() {
@@ -84,7 +59,7 @@ void TBlockCache::Insert(std::unique_ptr<TBlock> block) {
   TBlock* raw = block.get();
   blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(LowerBound(raw->number_)),
                  std::move(block));
-  PushFront(raw);
+  recent_.PushFront(raw);
 }
 
 std::unique_ptr<TBlock> TBlockCache::Remove(TBlock* block) {
@@ -92,7 +67,7 @@ std::unique_ptr<TBlock> TBlockCache::Remove(TBlock* block) {
   if (at == blocks_.size() || blocks_[at].get() != block) return nullptr;
   std::unique_ptr<TBlock> taken = std::move(blocks_[at]);
   blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(at));
-  Unlink(block);
+  recent_.Remove(block);
   return taken;
 }
 
@@ -116,8 +91,8 @@ void TBlockCache::Release(TBlock* block) {
 }
 
 void TBlockCache::DropAll() {
+  recent_.Clear();
   for (std::unique_ptr<TBlock>& block : blocks_) {
-    block->older_ = block->newer_ = nullptr;
     if (block->pin_count_ > 0) {
       dropped_.push_back(std::move(block));
     } else {
@@ -125,7 +100,6 @@ void TBlockCache::DropAll() {
     }
   }
   blocks_.clear();
-  newest_ = oldest_ = nullptr;
 }
 
 std::vector<TBlock*> TBlockCache::DirtyBlocks(int32_t skip_first, int32_t skip_last) const {
@@ -145,7 +119,7 @@ std::vector<const TBlock*> TBlockCache::Blocks() const {
 
 std::vector<const TBlock*> TBlockCache::RecentBlocks() const {
   std::vector<const TBlock*> recent;
-  for (const TBlock* b = newest_; b != nullptr; b = b->older_) recent.push_back(b);
+  for (const TBlock* b = recent_.Newest(); b != nullptr; b = b->Older()) recent.push_back(b);
   return recent;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/storage/blob/blob_block.h"
+#include "engine/storage/common/recency_list.h"
 
 namespace vevura {
 
@@ -29,6 +30,8 @@ namespace vevura {
 inline constexpr size_t kBlockStackSize = 32;
 //! How much the room grows when no buffer can be reused.
 inline constexpr int32_t kBlockRoomStep = 32;
+//! Most recently used buffers checked before the search.
+inline constexpr int kRecentBlockChecks = 4;
 
 //! A pool of spare block buffers.
 class TBlockStack {
@@ -94,16 +97,13 @@ class TBlockCache {
  private:
   //! Position of the first buffer numbered n or more in blocks_.
   size_t LowerBound(int32_t n) const;
-  void PushFront(TBlock* block);
-  void Unlink(TBlock* block);
 
   const TBlobFile* owner_ = nullptr;              //!< the file new buffers belong to
   uint32_t block_size_ = 0;                       //!< bytes of a block
   int32_t capacity_ = 0;                          //!< room at open and after trimming
   int32_t room_ = 0;                              //!< buffers held before one is reused
   std::vector<std::unique_ptr<TBlock>> blocks_;   //!< cached buffers by block number
-  TBlock* newest_ = nullptr;                      //!< most recently used buffer
-  TBlock* oldest_ = nullptr;                      //!< least recently used buffer
+  TRecencyList<TBlock> recent_;                   //!< cached buffers by recency
   TBlockStack pool_;                              //!< spare buffers
   std::vector<std::unique_ptr<TBlock>> dropped_;  //!< dropped buffers still pinned
 };

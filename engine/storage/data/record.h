@@ -20,6 +20,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/storage/common/recency_list.h"
+
 namespace vevura {
 
 //! What a record buffer asks of the data file it belongs to.
@@ -37,7 +39,7 @@ class TRecordOwner {
 //! Granule of a record buffer's data block.
 inline constexpr uint32_t kRecordBlockGranule = 64;
 
-class TRecord {
+class TRecord : public TRecencyLink<TRecord> {
  public:
   //! An empty buffer sized for the owner's record size: not dirty, not
   //! pinned, record number 0, all bytes zero.
@@ -99,9 +101,6 @@ class TRecord {
   //! The size of the data block.
   uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
   TRecordOwner& Owner() const { return *owner_; }
-  //! Neighbours in the cache's most-recently-used list (nullptr at its ends).
-  TRecord* Older() const { return older_; }
-  TRecord* Newer() const { return newer_; }
 
   //! The record image, RecordSize() bytes.
   std::span<const uint8_t> Data() const { return {data_.data(), record_size_}; }
@@ -117,8 +116,6 @@ class TRecord {
   int32_t record_number_ = 0;  //!< which record the buffer holds, from 1
   uint32_t record_size_ = 0;   //!< the table's record size
   std::vector<uint8_t> data_;  //!< the image, plain, capacity a multiple of 64
-  TRecord* older_ = nullptr;   //!< next less recently used buffer
-  TRecord* newer_ = nullptr;   //!< next more recently used buffer
 };
 
 }  // namespace vevura

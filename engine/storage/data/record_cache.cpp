@@ -13,17 +13,15 @@ void TRecordCache::SetCapacity(int32_t capacity) {
 }
 
 TRecord* TRecordCache::Find(int32_t number) {
-  TRecord* recent = head_;
-  for (int i = 0; i < kRecentRecordChecks && recent != nullptr; ++i, recent = recent->older_) {
-    if (recent->record_number_ == number) {
-      MoveToHead(recent);
-      return recent;
-    }
+  TRecord* hit = recent_.FindNewest(
+      kRecentRecordChecks, [number](const TRecord& r) { return r.record_number_ == number; });
+  if (hit == nullptr) {
+    auto it = buffers_.find(number);
+    if (it == buffers_.end()) return nullptr;
+    hit = it->second.get();
   }
-  auto it = buffers_.find(number);
-  if (it == buffers_.end()) return nullptr;
-  MoveToHead(it->second.get());
-  return it->second.get();
+  recent_.MoveToFront(hit);
+  return hit;
 }
 
 const TRecord* TRecordCache::Peek(int32_t number) const {
@@ -32,10 +30,7 @@ const TRecord* TRecordCache::Peek(int32_t number) const {
 }
 
 TRecord* TRecordCache::Reusable() const {
-  for (TRecord* buffer = tail_; buffer != nullptr; buffer = buffer->newer_) {
-    if (!buffer->dirty_ && !buffer->Pinned()) return buffer;
-  }
-  return nullptr;
+  return recent_.FindOldest([](const TRecord& r) { return !r.dirty_ && !r.Pinned(); });
 }
 
 TRecord* TRecordCache::AddSpare(int32_t number) {
@@ -50,7 +45,7 @@ TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
   if (it == buffers_.end()) return nullptr;
   std::unique_ptr<TRecord> owned = std::move(it->second);
   buffers_.erase(it);
-  Unlink(owned.get());
+  recent_.Remove(owned.get());
   owned->SetRecordSize(owner_.RecordSize());
   owned->SetRecordNumber(number);
   owned->InitNew(false);
@@ -62,14 +57,14 @@ bool TRecordCache::Evict(TRecord& buffer) {
   if (it == buffers_.end()) return false;
   std::unique_ptr<TRecord> owned = std::move(it->second);
   buffers_.erase(it);
-  Unlink(owned.get());
+  recent_.Remove(owned.get());
   pool_.Push(std::move(owned));
   return true;
 }
 
 void TRecordCache::DropAll() {
+  recent_.Clear();
   for (auto& [number, buffer] : buffers_) {
-    buffer->older_ = buffer->newer_ = nullptr;
     buffer->dirty_ = false;
     if (buffer->Pinned()) {
       dropped_.push_back(std::move(buffer));
@@ -78,7 +73,6 @@ void TRecordCache::DropAll() {
     }
   }
   buffers_.clear();
-  head_ = tail_ = nullptr;
 }
 
 void TRecordCache::Release(TRecord* record) {
@@ -105,39 +99,11 @@ TRecord* TRecordCache::Insert(std::unique_ptr<TRecord> buffer) {
     // Callers never add a number twice; should one, the cached buffer stays.
     pool_.Push(std::move(buffer));
     raw = it->second.get();
-    MoveToHead(raw);
+    recent_.MoveToFront(raw);
     return raw;
   }
-  LinkAtHead(raw);
+  recent_.PushFront(raw);
   return raw;
-}
-
-void TRecordCache::LinkAtHead(TRecord* buffer) {
-  buffer->newer_ = nullptr;
-  buffer->older_ = head_;
-  if (head_ != nullptr) head_->newer_ = buffer;
-  head_ = buffer;
-  if (tail_ == nullptr) tail_ = buffer;
-}
-
-void TRecordCache::Unlink(TRecord* buffer) {
-  if (buffer->newer_ != nullptr) {
-    buffer->newer_->older_ = buffer->older_;
-  } else {
-    head_ = buffer->older_;
-  }
-  if (buffer->older_ != nullptr) {
-    buffer->older_->newer_ = buffer->newer_;
-  } else {
-    tail_ = buffer->newer_;
-  }
-  buffer->older_ = buffer->newer_ = nullptr;
-}
-
-void TRecordCache::MoveToHead(TRecord* buffer) {
-  if (buffer == head_) return;
-  Unlink(buffer);
-  LinkAtHead(buffer);
 }
 
 }  // namespace vevura

@@ -29,6 +29,7 @@
 #include <ranges>
 #include <vector>
 
+#include "engine/storage/common/recency_list.h"
 #include "engine/storage/data/record.h"
 #include "engine/storage/data/record_stack.h"
 
@@ -89,8 +90,8 @@ class TRecordCache {
   //! The cached buffers in record-number order (each a unique_ptr).
   auto Buffers() const { return std::views::values(buffers_); }
   //! Head and tail of the most-recently-used list (nullptr when empty).
-  TRecord* MostRecent() const { return head_; }
-  TRecord* LeastRecent() const { return tail_; }
+  TRecord* MostRecent() const { return recent_.Newest(); }
+  TRecord* LeastRecent() const { return recent_.Oldest(); }
   //! Buffers dropped while pinned and not yet released.
   size_t DroppedPinned() const { return dropped_.size(); }
   //! Spare buffers in the pool.
@@ -102,16 +103,12 @@ class TRecordCache {
   TBufferMap::iterator EntryOf(const TRecord& buffer);
   //! Inserts at the sorted place and links at the head.
   TRecord* Insert(std::unique_ptr<TRecord> buffer);
-  void LinkAtHead(TRecord* buffer);
-  void Unlink(TRecord* buffer);
-  void MoveToHead(TRecord* buffer);
 
   TRecordOwner& owner_;                            //!< the data file new buffers belong to
   int32_t capacity_ = 0;                           //!< the capacity set at open
   int32_t room_ = 0;                               //!< buffers held before reuse
   TBufferMap buffers_;                             //!< the buffer list, by record number
-  TRecord* head_ = nullptr;                        //!< most recently used
-  TRecord* tail_ = nullptr;                        //!< least recently used
+  TRecencyList<TRecord> recent_;                   //!< the most-recently-used list
   TRecordStack pool_;                              //!< spare buffers
   std::vector<std::unique_ptr<TRecord>> dropped_;  //!< dropped while pinned
 };

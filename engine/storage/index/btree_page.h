@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/common/recency_list.h"
 #include "engine/storage/index/index_shape.h"
 #include "engine/storage/index/leaf_compression.h"
 
@@ -44,7 +45,7 @@ inline constexpr int kNext = 7;
 inline constexpr int kEncodedSize = 11;
 }  // namespace page_layout
 
-class TPage {
+class TPage : public TRecencyLink<TPage> {
  public:
   //! A page object for table (named in errors); holds no page yet.
   explicit TPage(const std::string* table_name);
@@ -59,12 +60,10 @@ class TPage {
   void ClearContents();
 
   // ----- State kept by the cache -----
-  bool Dirty = false;        //!< changed since it was last encoded for writing
-  uint16_t PinCount = 0;     //!< fetches not yet released; a pinned page stays
-  int32_t PageNumber = 0;    //!< the page's number in its file
-  bool Freed = false;        //!< on a free list; written with no entries
-  TPage* MruPrev = nullptr;  //!< towards the head of the cache's recency list
-  TPage* MruNext = nullptr;  //!< towards the tail of the cache's recency list
+  bool Dirty = false;      //!< changed since it was last encoded for writing
+  uint16_t PinCount = 0;   //!< fetches not yet released; a pinned page stays
+  int32_t PageNumber = 0;  //!< the page's number in its file
+  bool Freed = false;      //!< on a free list; written with no entries
 
   // ----- Header fields -----
   uint8_t PageType() const { return type_; }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/storage/common/recency_list.h"
 #include "engine/storage/index/btree_page.h"
 
 namespace vevura {
@@ -23,6 +24,8 @@ class TPageCache {
  public:
   //! Capacity added when every cached page is dirty or pinned.
   static constexpr int kGrowth = 4;
+  //! Most recently used pages tried before the search.
+  static constexpr int kRecentChecks = 2;
 
   explicit TPageCache(int soft_capacity);
   TPageCache(const TPageCache&) = delete;
@@ -51,22 +54,18 @@ class TPageCache {
   void SetCapacity(int capacity) { capacity_ = capacity; }
   int SoftCapacity() const { return soft_capacity_; }
   //! The most recently used page, or nullptr.
-  TPage* MostRecent() const { return head_; }
+  TPage* MostRecent() const { return recent_.Newest(); }
   //! Lookups answered from the two most recently used pages.
   uint64_t RecentHits() const { return recent_hits_; }
 
  private:
   //! Position of the first page numbered n or more in the sorted list.
   size_t LowerBound(int32_t n) const;
-  void LinkAtHead(TPage* page);
-  void Unlink(TPage* page);
-  void MoveToHead(TPage* page);
 
   int soft_capacity_;                           //!< the session's index buffer size / 8192
   int capacity_;                                //!< pages before reuse; grows when all are busy
   std::vector<std::unique_ptr<TPage>> sorted_;  //!< by page number
-  TPage* head_ = nullptr;                       //!< most recently used
-  TPage* tail_ = nullptr;                       //!< least recently used
+  TRecencyList<TPage> recent_;                  //!< cached pages by recency
   uint64_t recent_hits_ = 0;                    //!< found among the two most recent
 };
 

@@ -35,8 +35,6 @@ class TPageStack {
     if (spares_.size() < kMaxSpares) {
       page->PinCount = 0;
       page->Dirty = false;
-      page->MruPrev = nullptr;
-      page->MruNext = nullptr;
       spares_.push_back(std::move(page));
     }
   }
