@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
 #include <set>
 
 namespace vevura::layering {
@@ -48,10 +47,28 @@ std::vector<std::string> Cells(const std::string& line) {
 // The backticked names of a cell; none for "—".
 std::vector<std::string> Names(const std::string& cell) {
   std::vector<std::string> names;
-  static const std::regex kQuoted("`([^`]+)`");
-  for (std::sregex_iterator it(cell.begin(), cell.end(), kQuoted), end; it != end; ++it)
-    names.push_back((*it)[1]);
+  for (size_t open = cell.find('`'); open != std::string::npos;) {
+    size_t close = cell.find('`', open + 1);
+    if (close == std::string::npos) break;
+    if (close > open + 1) names.push_back(cell.substr(open + 1, close - open - 1));
+    open = cell.find('`', close + 1);
+  }
   return names;
+}
+
+// The target of an include line: "path" for a quoted include, "<header>" for
+// a system one; "" when the line is no include.
+std::string IncludeTarget(const std::string& line) {
+  size_t at = line.find_first_not_of(" \t");
+  if (at == std::string::npos || line[at] != '#') return "";
+  at = line.find_first_not_of(" \t", at + 1);
+  if (at == std::string::npos || line.compare(at, 7, "include") != 0) return "";
+  at = line.find_first_not_of(" \t", at + 7);
+  if (at == std::string::npos) return "";
+  const char close = line[at] == '"' ? '"' : line[at] == '<' ? '>' : '\0';
+  size_t end = close == '\0' ? std::string::npos : line.find(close, at + 1);
+  if (end == std::string::npos) return "";
+  return line.substr(at, end - at + 1);
 }
 
 bool Within(const std::string& path, const std::string& folder) {
@@ -134,14 +151,15 @@ void CheckFile(const fs::path& top, const TLayerRules& rules, const std::string&
     violations.push_back(path + ":1: no README row covers its folder");
     return;
   }
-  static const std::regex kInclude(R"re(^\s*#\s*include\s*(("([^"]+)")|(<[^>]+>)))re");
   std::ifstream in(top / path);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
-    std::smatch match;
-    if (!std::regex_search(line, match, kInclude)) continue;
-    std::string problem = match[3].matched ? QuotedIncludeProblem(top, *rule, match[3])
-                                           : SystemIncludeProblem(rules, path, match[4]);
+    const std::string target = IncludeTarget(line);
+    if (target.empty()) continue;
+    std::string problem =
+        target.front() == '"'
+            ? QuotedIncludeProblem(top, *rule, target.substr(1, target.size() - 2))
+            : SystemIncludeProblem(rules, path, target);
     if (!problem.empty())
       violations.push_back(path + ":" + std::to_string(number) + ": " + problem);
   }
