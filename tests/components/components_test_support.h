@@ -1,0 +1,59 @@
+#pragma once
+// Shared pieces of the component tests: a fixture that leaves every session
+// inactive (and so the engine stopped) after each test, the message a piece
+// of code raises, and a dataset stand-in that records when it is closed.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "components/database_user.h"
+#include "components/session_list.h"
+#include "components/vevura_database.h"
+#include "components/vevura_session.h"
+#include "engine/base/engine_error.h"
+#include "tests/platform/platform_test_support.h"
+
+namespace vevura::test {
+
+class ComponentsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { Sessions().CloseAll(); }
+  platform::testing::ScratchDir dir_;
+};
+
+//! The message of the database error fn raises; "" when it raises none.
+inline std::string MessageOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const EDatabaseError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+//! A dataset as the database sees it: opens through the session, and on
+//! being closed detaches and gives the database back, noting its name.
+class RecordingUser : public TDatabaseUser {
+ public:
+  RecordingUser(std::string name, std::vector<std::string>& closed)
+      : name_(std::move(name)), closed_(closed) {}
+  void Open(TVEVURASession& session, const std::string& database_name) {
+    database_ = &session.OpenDatabase(database_name, nullptr);
+    database_->AttachUser(*this);
+  }
+  void CloseForDatabase() override {
+    closed_.push_back(name_);
+    database_->DetachUser(*this);
+    database_->Session()->CloseDatabase(database_);
+  }
+
+ private:
+  std::string name_;
+  std::vector<std::string>& closed_;
+  TVEVURADatabase* database_ = nullptr;
+};
+
+}  // namespace vevura::test
