@@ -13,6 +13,25 @@
 #include "platform/locale.h"
 
 namespace vevura {
+namespace {
+
+//! Guards the prompt below.
+std::mutex& PromptLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+TPasswordPrompt& InstalledPrompt() {
+  static TPasswordPrompt prompt;
+  return prompt;
+}
+
+}  // namespace
+
+void SetPasswordPrompt(TPasswordPrompt prompt) {
+  std::lock_guard guard(PromptLock());
+  InstalledPrompt() = std::move(prompt);
+}
 
 TVEVURASession::TVEVURASession(TComponent* owner)
     : TComponent(owner), list_(Sessions()), is_default_(false) {
@@ -365,6 +384,20 @@ void TVEVURASession::RemovePassword(const std::string& password) {
 void TVEVURASession::RemoveAllPasswords() {
   TComponentLock lock(*this);
   engine_->RemoveAllPasswords();
+}
+
+bool TVEVURASession::AskForPassword() {
+  if (OnPassword) {
+    bool retry = false;
+    OnPassword(*this, retry);
+    return retry;
+  }
+  TPasswordPrompt prompt;
+  {
+    std::lock_guard guard(PromptLock());
+    prompt = InstalledPrompt();
+  }
+  return prompt ? prompt(*this) : false;
 }
 
 // ----- Databases -----

@@ -41,9 +41,16 @@
 namespace vevura {
 
 class TVEVURADatabase;
+class TVEVURASession;
 class TVEVURASessionList;
 
 enum TSessionType : uint8_t { stLocal = 0, stRemote = 1 };
+
+//! The prompt asked for a password when a session has no OnPassword handler;
+//! answers whether to retry. The password dialog installs itself here.
+using TPasswordPrompt = std::function<bool(TVEVURASession& session)>;
+//! Installs the process-wide password prompt (nullptr removes it).
+void SetPasswordPrompt(TPasswordPrompt prompt);
 
 //! Largest ProgressSteps a session accepts; larger values are ignored.
 inline constexpr uint16_t kMaxProgressSteps = 100;
@@ -132,6 +139,9 @@ class TVEVURASession : public TComponent {
   void AddPassword(const std::string& password);
   void RemovePassword(const std::string& password);
   void RemoveAllPasswords();
+  //! Asked by a table that lacks a password: OnPassword's Continue answer
+  //! (offered False), else the installed prompt's answer, else False.
+  bool AskForPassword();
 
   // ----- State -----
   bool IsDefault() const { return is_default_; }

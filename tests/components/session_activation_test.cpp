@@ -122,5 +122,25 @@ TEST_F(SessionActivationTest, PasswordsGoToTheEngineSessionAndActivateIt) {
   EXPECT_TRUE(session.EngineSession()->Passwords().empty());
 }
 
+TEST_F(SessionActivationTest, PasswordQuestionGoesToTheHandlerBeforeThePrompt) {
+  TVEVURASession session;
+  EXPECT_FALSE(session.AskForPassword());  // neither handler nor prompt
+  int prompted = 0;
+  SetPasswordPrompt([&](TVEVURASession&) { return ++prompted > 0; });
+  EXPECT_TRUE(session.AskForPassword());
+  bool offered = true;
+  session.OnPassword = [&](TVEVURASession& sender, bool& Continue) {
+    offered = Continue;
+    sender.AddPassword("typed");
+    Continue = true;
+  };
+  session.SetSessionName("Asking");
+  EXPECT_TRUE(session.AskForPassword());
+  SetPasswordPrompt(nullptr);
+  EXPECT_FALSE(offered);
+  EXPECT_EQ(prompted, 1);
+  EXPECT_TRUE(session.EngineSession()->HasPassword("typed"));
+}
+
 }  // namespace
 }  // namespace vevura
