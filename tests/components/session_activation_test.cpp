@@ -1,6 +1,10 @@
 // Activation order, settings reaching the engine session, remote refusal,
 // deactivation closing databases and their users, and passwords.
 
+#include <memory>
+#include <thread>
+
+#include "components/component_lock.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/engine.h"
 #include "tests/components/components_test_support.h"
@@ -120,6 +124,44 @@ TEST_F(SessionActivationTest, PasswordsGoToTheEngineSessionAndActivateIt) {
   EXPECT_EQ(session.EngineSession()->Passwords(), (std::vector<std::string>{"key"}));
   session.RemoveAllPasswords();
   EXPECT_TRUE(session.EngineSession()->Passwords().empty());
+}
+
+TEST_F(SessionActivationTest, ComponentLockActivatesOnceAndNests) {
+  TVEVURASession session;
+  session.SetSessionName("Locked");
+  int startups = 0;
+  session.OnStartup = [&](TVEVURASession&) { ++startups; };
+  {
+    TComponentLock outer(session);
+    TComponentLock inner(session);
+    EXPECT_TRUE(session.Active());
+  }
+  EXPECT_EQ(startups, 1);
+  // A failed entry leaves nothing held: another thread can take the lock.
+  TVEVURASession nameless;
+  EXPECT_EQ(MessageOf([&] { TComponentLock failed(nameless); }), "Session name is missing.");
+  bool taken = false;
+  std::thread([&] {
+    taken = Sessions().ComponentLock().try_lock();
+    if (taken) Sessions().ComponentLock().unlock();
+  }).join();
+  EXPECT_TRUE(taken);
+}
+
+TEST_F(SessionActivationTest, DestroyedSessionHandsItsDatabasesToTheDefaultSession) {
+  auto session = std::make_unique<TVEVURASession>();
+  session->SetSessionName("Short");
+  TVEVURADatabase database;
+  database.SetSessionName("Short");
+  database.SetDatabaseName("Survivor");
+  database.SetDirectory(dir_.path());
+  database.SetConnected(true);
+  session.reset();
+  EXPECT_FALSE(database.Connected());
+  EXPECT_EQ(database.Session(), &Sessions().DefaultSession());
+  EXPECT_EQ(database.SessionName(), "Default");
+  database.SetConnected(true);
+  EXPECT_EQ(&database.DataDirectory()->Session(), Sessions().DefaultSession().EngineSession());
 }
 
 TEST_F(SessionActivationTest, PasswordQuestionGoesToTheHandlerBeforeThePrompt) {
