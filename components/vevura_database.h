@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "components/component.h"
+#include "components/framework/component.h"
 
 namespace vevura {
 

@@ -1,4 +1,4 @@
-#include "components/component.h"
+#include "components/framework/component.h"
 
 #include <algorithm>
 
