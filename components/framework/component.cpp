@@ -1,10 +1,44 @@
 #include "components/framework/component.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 
 #include "engine/base/engine_error.h"
 
 namespace vevura {
+
+namespace {
+
+std::mutex& HandlerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+TApplicationErrorHandler& InstalledHandler() {
+  static TApplicationErrorHandler handler;
+  return handler;
+}
+
+}  // namespace
+
+void SetApplicationErrorHandler(TApplicationErrorHandler handler) {
+  std::lock_guard<std::mutex> guard(HandlerLock());
+  InstalledHandler() = std::move(handler);
+}
+
+void HandleApplicationError(const std::exception& error) {
+  TApplicationErrorHandler handler;
+  {
+    std::lock_guard<std::mutex> guard(HandlerLock());
+    handler = InstalledHandler();
+  }
+  if (handler) {
+    handler(error);
+  } else {
+    std::fprintf(stderr, "%s\n", error.what());
+  }
+}
 
 TComponent::TComponent(TComponent* owner) : owner_(owner) {
   if (owner_ != nullptr) owner_->components_.push_back(this);

@@ -15,6 +15,8 @@
 //
 // Thread-safety: components are used by one thread at a time.
 
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,12 @@ class TSessionBound {
   virtual const std::string& SessionName() const = 0;
   virtual void SetSessionName(const std::string& name) = 0;
 };
+
+//! Where errors go that no caller can receive (a destructor's): the
+//! handler installed here, else standard error.
+using TApplicationErrorHandler = std::function<void(const std::exception& error)>;
+void SetApplicationErrorHandler(TApplicationErrorHandler handler);
+void HandleApplicationError(const std::exception& error);
 
 //! Throws EDatabaseError with message, prefixed "%s: %s" with the
 //! component's name when it has one.

@@ -265,6 +265,15 @@ void TDataSet::Resync() {
   bof_ = eof_ = true;
 }
 
+void TDataSet::ResizeBuffers() {
+  const size_t size = RecordBufferSize();
+  record_.assign(size, 0);
+  scratch_.assign(size, 0);
+  saved_.assign(size, 0);
+  has_record_ = false;
+  cursor_off_ = false;
+}
+
 void TDataSet::TakeFoundRecord() {
   Resync();
   DataEvent(deDataSetChange);

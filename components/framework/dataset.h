@@ -60,7 +60,7 @@ enum TDataEvent : uint8_t {
 };
 
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
-enum TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
+enum TStreamOrigin : uint8_t { soBeginning, soCurrent, soEnd };
 
 //! A stream of bytes (BLOB streams of datasets).
 class TStream {
@@ -71,7 +71,7 @@ class TStream {
   //! count bytes from buffer; the bytes written.
   virtual int64_t Write(const void* buffer, int64_t count) = 0;
   //! The new position.
-  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual int64_t Seek(int64_t offset, TStreamOrigin origin) = 0;
   virtual int64_t Size() = 0;
   //! Cuts the stream at the current position.
   virtual void Truncate() = 0;
@@ -304,6 +304,14 @@ class TDataSet : public TComponent {
   void CreateFields();
   //! Re-reads the current record after the source moved or changed.
   void Resync();
+  //! The source moved away from the current record (a search that missed):
+  //! the next step puts it back first.
+  void CursorMoved() { cursor_off_ = has_record_; }
+  //! Lays the record buffers out again at RecordBufferSize (the current
+  //! record is read again by Resync).
+  void ResizeBuffers();
+  //! Runs BeforeScroll (searches of derived datasets).
+  void DoBeforeScroll() { Notify(BeforeScroll); }
   //! The source's record becomes current after a search: reads it, and
   //! runs the scroll events around it.
   void TakeFoundRecord();

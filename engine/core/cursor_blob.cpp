@@ -94,6 +94,16 @@ void TDataCursor::FreeAllBlobs() {
   blob_undo_.clear();
 }
 
+void TDataCursor::DropBlobBuffers(std::span<const uint8_t> record) {
+  RequireOpen();
+  if (record.size() < record_size_) return;
+  for (const TFieldDescriptor& field : Fields()) {
+    if (!field.IsBlob()) continue;
+    const TBlobBuffer* blob = BlobOf(field, record);
+    if (blob != nullptr && blob->Modified()) EraseBlob(blob);
+  }
+}
+
 void TDataCursor::FreeChangedBlobs(int32_t record_number) {
   std::vector<const TBlobBuffer*> changed;
   for (const auto& buffer : blobs_) {

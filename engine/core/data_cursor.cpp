@@ -10,6 +10,7 @@
 #include "engine/core/data_table.h"
 #include "engine/core/table_lock_guards.h"
 #include "engine/storage/common/byte_order.h"
+#include "platform/locale.h"
 
 namespace vevura {
 
@@ -315,6 +316,26 @@ std::vector<uint8_t> TDataCursor::KeyedIndexes() const {
     if (keys_[n] != nullptr) indexes.push_back(n);
   }
   return indexes;
+}
+
+uint32_t TDataCursor::TableLcid() const {
+  RequireOpen();
+  return platform::MakeLcid(table_->DataFile().LanguageId(), table_->DataFile().SortId());
+}
+
+bool TDataCursor::HasPrimaryIndex() const {
+  RequireOpen();
+  return table_->HasPrimaryIndex();
+}
+
+uint8_t TDataCursor::SecondaryIndexCount() const {
+  RequireOpen();
+  return table_->IndexFile().Header().SecondaryCount;
+}
+
+TIndexDescriptor TDataCursor::IndexDescriptor(uint8_t n) const {
+  RequireOpen();
+  return table_->IndexFile().GetIndexDescriptor(n);
 }
 
 uint16_t TDataCursor::KeyLength() const {

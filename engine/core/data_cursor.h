@@ -204,6 +204,9 @@ class TDataCursor final : public TCursorTableLocks,
   int TruncateBlob(uint16_t field_number, TRecordImage buffer, int32_t length);
   int GetBlobSize(uint16_t field_number, TRecordImage buffer, int32_t* length);
   int CloseBlob(uint16_t field_number, TRecordImage buffer);
+  //! Frees the changed BLOB buffers record's BLOB fields refer to (a new
+  //! record given up before its post).
+  void DropBlobBuffers(std::span<const uint8_t> record);
   //! BLOB buffers the cursor holds.
   size_t OpenBlobCount() const { return blobs_.size(); }
 
@@ -225,6 +228,15 @@ class TDataCursor final : public TCursorTableLocks,
   int32_t RecordNumber() const { return record_number_; }
   //! The cursor's copy of the stored current record.
   std::span<const uint8_t> CurrentRecord() const { return current_; }
+  //! Bytes of a bookmark in the current order; 0 when closed.
+  size_t BookmarkSize() const { return open_ ? KeyLength() : 0; }
+  //! The locale whose case rules string fields follow.
+  uint32_t TableLcid() const;
+  bool HasPrimaryIndex() const;
+  //! Secondary indexes of the table (in slots 1 to this).
+  uint8_t SecondaryIndexCount() const;
+  //! A copy of index descriptor n (0 the primary, 32 the word index).
+  TIndexDescriptor IndexDescriptor(uint8_t n) const;
   //! The edit-changed mark of lpOptimistic.
   bool EditChanged() const { return edit_changed_; }
 
