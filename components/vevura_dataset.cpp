@@ -208,11 +208,15 @@ size_t TVEVURADataSet::RecordBufferSize() const {
 }
 
 void TVEVURADataSet::ApplyDisplayLabels() {
-  // Engine fields carry no description of their own: with the property
-  // set, the labels fall back to the field names.
   if (!auto_display_labels_) return;
   for (const auto& field : Fields()) {
-    if (field->FieldKind() == fkData) field->SetDisplayLabel("");
+    const TFieldDescriptor* d = field->FieldKind() == fkData ? DescriptorOf(*field) : nullptr;
+    if (d == nullptr) continue;
+    // The description is the text the descriptor keeps after the name.
+    const auto& bytes = d->Unused33;
+    const auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+    const std::string description(bytes.begin(), end);
+    if (!description.empty()) field->SetDisplayLabel(description);
   }
 }
 
