@@ -89,8 +89,19 @@ void TVEVURASession::SetActive(bool active) {
 
 void TVEVURASession::Activate() {
   std::lock_guard guard(list_.ComponentLock());
-  if (Active()) return;
-  if (OnStartup) OnStartup(*this);
+  // An OnStartup handler that opens the session (or a database of it)
+  // again finds it starting: that inner activation does nothing.
+  if (Active() || starting_) return;
+  if (OnStartup) {
+    starting_ = true;
+    try {
+      OnStartup(*this);
+    } catch (...) {
+      starting_ = false;
+      throw;
+    }
+    starting_ = false;
+  }
   if (session_name_.empty()) RaiseComponentError(*this, msg::SSessionNameMissing);
   try {
     AttachEngineSession();

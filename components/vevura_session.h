@@ -197,6 +197,7 @@ class TVEVURASession : public TComponent {
   std::vector<std::unique_ptr<TVEVURADatabase>> temporaries_;  //!< made on demand
   int auto_number_ = -1;                                       //!< -1: not an auto-session
   int lock_count_ = 0;                                         //!< component lock nesting
+  bool starting_ = false;                                      //!< OnStartup is running
   std::string session_name_;
   bool force_buffer_flush_ = false;
   bool keep_connections_ = true;
