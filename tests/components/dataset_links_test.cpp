@@ -175,5 +175,50 @@ TEST_F(DatasetLinksTest, EventsRunInOrderAndErrorEventsRetryOrAbort) {
   EXPECT_EQ(unique.RecordCount(), 2);
 }
 
+TEST_F(DatasetLinksTest, BookmarksAndBlockReadingKeepTheirPlace) {
+  TVEVURATable table;
+  Make(table, "MARKS");
+  table.SetIndexName("ByWell");
+  table.Open();
+  for (const char* well : {"E", "A", "D", "B", "C", "F", "G"}) Add(table, well, 1);
+  const std::vector<std::string> all = Column(table, "Well");
+  EXPECT_EQ(all, (std::vector<std::string>{"A", "B", "C", "D", "E", "F", "G"}));
+
+  table.First();
+  table.MoveBy(2);
+  const TBookmark c = table.GetBookmark();
+  table.Last();
+  const TBookmark g = table.GetBookmark();
+  EXPECT_EQ(table.CompareBookmarks(c, g), -1);
+  EXPECT_EQ(table.CompareBookmarks(g, c), 1);
+  EXPECT_EQ(table.CompareBookmarks({}, c), 1);
+  EXPECT_EQ(table.CompareBookmarks({}, {}), 0);
+  EXPECT_TRUE(table.BookmarkValid(c));
+  table.GotoBookmark(c);
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "C");
+  EXPECT_EQ(table.RecNo(), 3);
+  table.Next();
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "D");
+  table.Delete();
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "E");
+  table.GotoBookmark(c);
+  table.Next();
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "E");
+
+  // Reading ahead in blocks gives the same records, and stepping back
+  // afterwards starts from the record handed out last.
+  table.SetBlockReadSize(3);
+  table.First();
+  std::vector<std::string> seen;
+  for (int i = 0; i < 4; ++i, table.Next()) seen.push_back(table.FieldByName("Well")->AsString());
+  EXPECT_EQ(seen, (std::vector<std::string>{"A", "B", "C", "E"}));
+  table.SetBlockReadSize(0);
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "F");
+  table.Prior();
+  EXPECT_EQ(table.FieldByName("Well")->AsString(), "E");
+  table.SetBlockReadSize(2);
+  EXPECT_EQ(Column(table, "Well"), (std::vector<std::string>{"A", "B", "C", "E", "F", "G"}));
+}
+
 }  // namespace
 }  // namespace vevura
