@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Folders under the top that hold no product code.
-const std::set<std::string> kUnchecked = {"build", "tests", "bench", "examples", "scripts"};
+const std::set<std::string> kUnchecked = {"build", "tests", "bench", "scripts"};
 
 bool Skipped(const fs::path& relative) {
   std::string first = relative.begin()->string();
