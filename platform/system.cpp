@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <random>
 
 namespace vevura::platform {
@@ -69,6 +70,15 @@ uint32_t Random(uint32_t bound) {
   std::lock_guard<std::mutex> hold(source.lock);
   source.SeedIfNeeded();
   return std::uniform_int_distribution<uint32_t>(0, bound - 1)(source.engine);
+}
+
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::string EnvironmentVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 }  // namespace vevura::platform

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace vevura::platform {
 
@@ -16,6 +17,10 @@ void SleepMs(uint32_t ms);
 uint64_t TickCountMs();
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();
+//! True when standard error goes to a terminal (progress displays).
+bool StandardErrorIsTerminal();
+//! The value of an environment variable; "" when it is not set.
+std::string EnvironmentVariable(const char* name);
 //! A pseudo-random number in [0, bound) from a generator seeded from the
 //! clock and the process id once per process; bound must be positive.
 uint32_t Random(uint32_t bound);
