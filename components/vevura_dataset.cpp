@@ -891,24 +891,9 @@ TDataCursor* TVEVURADataSet::LookupCursorFor(const std::vector<TField*>& fields,
   return nullptr;
 }
 
-bool TVEVURADataSet::StandOnRecordOf(const uint8_t* buffer) {
-  // The main index's full key of the record, then its row id among equal keys.
-  const int32_t row_id = RecordRowId(EngineRecord(buffer));
-  std::vector<uint8_t> found(record_size_, 0);
-  if (cursor_->RecordNumberOrder()) {
-    for (cursor_->First(); cursor_->Next(found) == kCursorOnRecord;) {
-      if (RecordRowId(found) == row_id) return true;
-    }
-    return false;
-  }
-  std::vector<uint8_t> key(buffer, buffer + record_size_);
-  cursor_->FindKey(key, false, index_field_count_, 0, true, found);
-  if (cursor_->AtEnd()) return false;
-  if (cursor_->GetCurrentRecord(found, false) != kCursorOnRecord) return false;
-  while (RecordRowId(found) != row_id) {
-    if (cursor_->Next(found) != kCursorOnRecord) return false;
-  }
-  return true;
+bool TVEVURADataSet::StandOnRecordOf(const uint8_t* buffer, int32_t record_number) {
+  return cursor_->GotoBookmark(cursor_->BookmarkOfRecord(EngineRecord(buffer), record_number),
+                               false);
 }
 
 bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TValue>& values,
@@ -928,7 +913,7 @@ bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TVa
             RecordAccepted(buffer.data());
   } else if (TDataCursor* lookup = LookupCursorFor(fields, options)) {
     found = FindOnIndex(*lookup, fields, values, options, buffer.data()) &&
-            StandOnRecordOf(buffer.data());
+            StandOnRecordOf(buffer.data(), lookup->RecordNumber());
     if (found) {
       FillTail(buffer.data());
       found = RecordAccepted(buffer.data());

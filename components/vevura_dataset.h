@@ -203,9 +203,9 @@ class TVEVURADataSet : public TDataSet {
   //! in buffer.
   bool FindOnIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
                    const std::vector<TValue>& values, TLocateOptions options, uint8_t* buffer);
-  //! Stands the main cursor on the record in buffer (found by another
-  //! cursor).
-  bool StandOnRecordOf(const uint8_t* buffer);
+  //! Stands the main cursor on the record in buffer, record number
+  //! record_number (found by another cursor).
+  bool StandOnRecordOf(const uint8_t* buffer, int32_t record_number);
   TDataCursor* LookupCursorFor(const std::vector<TField*>& fields, TLocateOptions options);
   bool MatchesValues(uint8_t* buffer, const std::vector<TField*>& fields,
                      const std::vector<TValue>& values, TLocateOptions options);

@@ -214,6 +214,19 @@ TBookmark TDataCursor::GetBookmark() const {
   return pos_.Key;
 }
 
+TBookmark TDataCursor::BookmarkOfRecord(std::span<const uint8_t> record,
+                                        int32_t record_number) const {
+  RequireOpen();
+  RequireCallerBuffer(record);
+  TBookmark bookmark(KeyLength());
+  if (record_number_order_) {
+    PutInt32(bookmark.data(), record_number);
+  } else {
+    BuildKey(Keys(active_index_).Context, record.first(record_size_), bookmark.data());
+  }
+  return bookmark;
+}
+
 bool TDataCursor::GotoBookmarkInside(const TBookmark& bookmark) {
   if (record_number_order_) {
     if (bookmark.size() != kRecordBookmarkSize) {

@@ -165,6 +165,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! VEVURA_INVALIDINDEXNAME when there is no such index.
   void SwitchToIndex(const std::string& index_name);
   TBookmark GetBookmark() const;
+  //! The bookmark record (record number record_number, as another cursor
+  //! of the table read it) has in this cursor's order.
+  TBookmark BookmarkOfRecord(std::span<const uint8_t> record, int32_t record_number) const;
   //! Stands on the bookmarked record (nearest: on its neighbour when gone);
   //! true with nearest, else whether the bookmark was found exactly.
   bool GotoBookmark(const TBookmark& bookmark, bool nearest);
