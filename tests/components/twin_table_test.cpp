@@ -154,8 +154,7 @@ class TwinTableTest : public test::ComponentsTest {
   }
 };
 
-// VEVURA_TWIN_OPERATIONS sets the number of operations (the nightly run's size), VEVURA_TWIN_SEED
-// the seed.
+// VEVURA_TWIN_OPERATIONS: operations to run (nightly runs set more); VEVURA_TWIN_SEED: the seed.
 TEST_F(TwinTableTest, TheComponentAndTheCursorBuildTheSameTable) {
   const auto operations = EnvOr("VEVURA_TWIN_OPERATIONS", 2000);
   const auto seed = static_cast<uint32_t>(EnvOr("VEVURA_TWIN_SEED", 20261209));
@@ -296,7 +295,7 @@ TEST_F(TwinTableTest, TheComponentAndTheCursorBuildTheSameTable) {
         ASSERT_EQ(table.MoveBy(distance), target - position) << what;
         position = target;
       }
-      ASSERT_NO_FATAL_FAILURE(check_position(what));
+      ASSERT_NO_FATAL_FAILURE(check_position(what + " at step " + std::to_string(step)));
       continue;
     } else {
       index = kIndexes[Below(3)];
