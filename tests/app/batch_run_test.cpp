@@ -19,6 +19,8 @@
 namespace vevura::app {
 namespace {
 
+using test::Lines;
+
 Lines SplitLines(const std::string& text) {
   Lines lines;
   std::istringstream in(text);
@@ -60,7 +62,7 @@ TEST(BatchRun, ATreeOfThousandsOfLicFilesBecomesTheCatalogItsListDescribes) {
   const std::string root = tree.Dir("root");
   const std::string catalog = tree.Dir("catalog");
   test::TempTree source;
-  test::RandomTree random_tree(source, 2024, 60, 8);
+  test::RandomTree random_tree(source, 99, 60, 8);
   std::vector<TCatalogRecord> expected_records;
   Lines expected = random_tree.ExpectedLines(&expected_records);
   ASSERT_GT(expected_records.size(), 1000u);

@@ -21,7 +21,7 @@ namespace vevura::app::test {
 using Lines = std::vector<std::string>;
 
 inline std::string UsableLic(const std::string& well, const std::string& file,
-                      const std::string& extra = "") {
+                             const std::string& extra = "") {
   return "WELL,\"" + well + "\"\r\nGROUP,1,GR\r\nFILE,\"" + file + "\"\r\n" + extra;
 }
 
@@ -141,6 +141,5 @@ class RandomTree {
   int counter_ = 0;
   std::map<std::string, ExpectedLic> expected_;  //!< by the LIC's full path
 };
-
 
 }  // namespace vevura::app::test
