@@ -583,6 +583,8 @@ void TVEVURADataSet::ClearCalcFields(uint8_t* buffer) {
 
 void TVEVURADataSet::ResetBlobFlags() {
   for (const auto& field : Fields()) {
+    // Only BLOB types make BLOB fields: the cheap test spares the cast.
+    if (!field->IsBlob()) continue;
     if (auto* blob = dynamic_cast<TBlobField*>(field.get())) blob->SetModified(false);
   }
 }

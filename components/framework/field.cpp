@@ -203,9 +203,21 @@ std::string TStringField::GetAsString() const {
 }
 
 void TStringField::SetAsStringValue(const std::string& value) {
-  std::vector<uint8_t> data(DataSize(), 0);
-  std::memcpy(data.data(), value.data(), std::min(value.size(), data.size() - 1));
-  SetData(data.data());
+  // The native form is DataSize zero-filled bytes; the common sizes are
+  // built on the stack, since a value is set for every field of every row.
+  constexpr size_t kStackSize = 256;
+  const size_t size = DataSize();
+  std::array<uint8_t, kStackSize> stack;
+  std::vector<uint8_t> heap;
+  uint8_t* data = stack.data();
+  if (size > kStackSize) {
+    heap.resize(size);
+    data = heap.data();
+  }
+  const size_t n = std::min(value.size(), size - 1);
+  std::memcpy(data, value.data(), n);
+  std::memset(data + n, 0, size - n);
+  SetData(data);
 }
 
 int64_t TStringField::GetAsLargeInt() const {
