@@ -5,6 +5,7 @@
 
 #include "components/vevura_dataset.h"
 #include "engine/base/engine_error.h"
+#include "engine/storage/fields/field_codec.h"
 
 namespace vevura {
 
@@ -50,12 +51,20 @@ TVEVURABlobStream::TVEVURABlobStream(TVEVURADataSet& dataset, TField& field, TBl
     }
   }
   if (!IsBlobOf(field)) {
+    const TFieldDescriptor* d = dataset_.DescriptorOf(field);
     int32_t length = 0;
-    int code = cursor->OpenBlob(field_no_, Record(), OpenModeOf(mode), &length);
+    const auto open = [&] {
+      if (d != nullptr) {
+        found_reference_ = GetBlobField(Record(), *d);
+        found_with_data_ = Record()[d->Offset] != 0;
+      }
+      return cursor->OpenBlob(field_no_, Record(), OpenModeOf(mode), &length);
+    };
+    int code = open();
     if (code == VEVURA_KEYORRECDELETED && mode == bmRead) {
       cursor->Refresh();
       cursor->GetCurrentRecord(Record(), false);
-      code = cursor->OpenBlob(field_no_, Record(), OpenModeOf(mode), &length);
+      code = open();
     }
     if (code != 0) RaiseFieldError(code);
     opened_ = true;
@@ -75,6 +84,13 @@ TVEVURABlobStream::~TVEVURABlobStream() {
       dataset_.AnnounceBlobChange(field_);
     } else if (opened_) {
       dataset_.Handle()->CloseBlob(field_no_, Record());
+      // The cursor may still count other opens of the BLOB (a buffer a post
+      // saved stays open) and leave the record referring to its buffer; the
+      // record must read as stored again, or an edit would take it for
+      // changed by someone else.
+      if (const TFieldDescriptor* d = dataset_.DescriptorOf(field_)) {
+        SetBlobField(Record(), *d, found_reference_, found_with_data_);
+      }
     }
   } catch (const std::exception& error) {
     HandleApplicationError(error);

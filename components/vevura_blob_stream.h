@@ -14,11 +14,13 @@
 //
 // Destroying a stream that wrote marks the field changed and announces the
 // change (a failure there goes to the application's error handler); one
-// that only read releases its BLOB.
+// that only read releases its BLOB and leaves the record's field as it
+// found it.
 
 #include <cstdint>
 
 #include "components/framework/dataset.h"
+#include "engine/storage/fields/field_codec.h"
 
 namespace vevura {
 
@@ -47,6 +49,9 @@ class TVEVURABlobStream : public TStream {
   int64_t position_ = 0;
   bool opened_ = false;   //!< this stream opened the BLOB
   bool written_ = false;  //!< Write or Truncate ran
+  //! The field's reference in the record before this stream opened it.
+  TBlobReference found_reference_;
+  bool found_with_data_ = false;
 };
 
 }  // namespace vevura
