@@ -1,7 +1,8 @@
 #pragma once
 // Shared pieces of the component tests: a fixture that leaves every session
 // inactive (and so the engine stopped) after each test, the message a piece
-// of code raises, and a dataset stand-in that records when it is closed.
+// of code raises, a table definition the table tests share, and a dataset
+// stand-in that records when it is closed.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "components/session_list.h"
 #include "components/vevura_database.h"
 #include "components/vevura_session.h"
+#include "components/vevura_table.h"
 #include "engine/base/engine_error.h"
 #include "tests/platform/platform_test_support.h"
 
@@ -32,6 +34,25 @@ inline std::string MessageOf(const std::function<void()>& fn) {
     return error.what();
   }
   return "";
+}
+
+//! Names table path and defines ITEMS: ID (auto-increment, the primary
+//! index), NAME (20), CODE (18, unique index "ByCode"), QTY and NOTES
+//! (memo), with index "ByName" over NAME;QTY ignoring case.
+inline void DefineItems(TVEVURATable& table, const std::string& path) {
+  table.SetTableName(path);
+  TFieldDefs& fields = table.FieldDefs();
+  fields.Clear();
+  fields.Add("ID", ftAutoInc);
+  fields.Add("NAME", ftString, 20);
+  fields.Add("CODE", ftString, 18);
+  fields.Add("QTY", ftInteger);
+  fields.Add("NOTES", ftMemo);
+  TIndexDefs& indexes = table.IndexDefs();
+  indexes.Clear();
+  indexes.Add("", "ID", {ixPrimary, ixUnique});
+  indexes.Add("ByName", "NAME;QTY", {ixCaseInsensitive});
+  indexes.Add("ByCode", "CODE", {ixUnique});
 }
 
 //! A dataset as the database sees it: opens through the session, and on
