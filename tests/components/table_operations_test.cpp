@@ -7,6 +7,7 @@
 
 #include "engine/core/data_cursor.h"
 #include "tests/components/components_test_support.h"
+#include "tests/engine/core/cursor_process_support.h"
 
 namespace vevura {
 namespace {
@@ -268,6 +269,42 @@ TEST_F(TableOperationsTest, ReadOnlyAndExclusiveOpens) {
   table.Close();
   other.Open();
   EXPECT_EQ(other.RecordCount(), 3);
+}
+
+TEST_F(TableOperationsTest, ExclusiveTableIsRefusedToAnotherProgram) {
+  TVEVURATable table;
+  MakeItems(table);
+  Sessions().CloseAll();  // the child starts with no engine of ours
+  const std::string path = dir_.path() + "ITEMS";
+  // On each 'o' the child tries to open the table and reports the code.
+  test::ChildProgram child([&](int report, int control) {
+    while (test::AwaitCommand(control) == 'o') {
+      uint16_t code = 0;
+      try {
+        TVEVURATable other;
+        other.SetTableName(path);
+        other.Open();
+      } catch (const EVEVURAEngineError& error) {
+        code = error.ErrorCode;
+      }
+      Sessions().CloseAll();
+      if (::write(report, &code, sizeof code) != sizeof code) return test::csLostControl;
+    }
+    return test::csOk;
+  });
+  ASSERT_TRUE(child.started());
+  table.SetExclusive(true);
+  table.Open();
+  uint16_t code = 0;
+  ASSERT_TRUE(child.Send('o'));
+  ASSERT_TRUE(child.Receive(&code, sizeof code, test::NowMs() + 30000));
+  EXPECT_EQ(code, VEVURA_OSEACCES);
+  table.Close();
+  ASSERT_TRUE(child.Send('o'));
+  ASSERT_TRUE(child.Receive(&code, sizeof code, test::NowMs() + 30000));
+  EXPECT_EQ(code, 0);
+  ASSERT_TRUE(child.Send('q'));
+  EXPECT_EQ(child.Wait(test::NowMs() + 30000), test::csOk);
 }
 
 TEST_F(TableOperationsTest, DatabaseDisconnectClosesTheTableAndTemporaryDatabasesGo) {
