@@ -945,7 +945,8 @@ std::vector<TValue> TVEVURADataSet::Lookup(const std::string& key_fields,
   std::vector<uint8_t> buffer(RecordBufferSize(), 0);
   bool found = false;
   if (TDataCursor* lookup = LookupCursorFor(keys, {})) {
-    found = FindOnIndex(*lookup, keys, values, {}, buffer.data());
+    // As Locate: a record the filter hides is not found.
+    found = FindOnIndex(*lookup, keys, values, {}, buffer.data()) && RecordAccepted(buffer.data());
   } else {
     found = ScanForRecord(keys, values, {}, buffer.data()) &&
             MatchesValues(buffer.data(), keys, values, {});
