@@ -293,6 +293,13 @@ TEST_F(TableRecordsTest, FilterTextsAreRefusedAndOnFilterRecordHidesRecords) {
   std::vector<std::string> names;
   for (table_.First(); !table_.Eof(); table_.Next()) names.push_back(Name());
   EXPECT_EQ(names, (std::vector<std::string>{"Apple", "banana"}));
+  // Hidden records are not found, through an index or by scanning.
+  EXPECT_FALSE(table_.Locate("ID", {int64_t{1}}, {}));
+  EXPECT_FALSE(table_.Locate("QTY", {int64_t{3}}, {}));
+  EXPECT_TRUE(table_.Lookup("ID", {int64_t{1}}, "NAME").empty());
+  EXPECT_TRUE(table_.Lookup("QTY", {int64_t{3}}, "NAME").empty());
+  EXPECT_EQ(table_.Lookup("ID", {int64_t{4}}, "NAME"),
+            (std::vector<TValue>{std::string("banana")}));
   table_.Prior();
   EXPECT_EQ(Name(), "Apple");
   table_.Prior();
