@@ -868,6 +868,17 @@ bool TVEVURADataSet::FindOnIndex(TDataCursor& cursor, const std::vector<TField*>
   return MatchesValues(buffer, fields, values, options);
 }
 
+bool TVEVURADataSet::FindAcceptedOnIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
+                                         const std::vector<TValue>& values, TLocateOptions options,
+                                         uint8_t* buffer, const std::function<bool()>& accept) {
+  bool found = FindOnIndex(cursor, fields, values, options, buffer);
+  while (found && !accept()) {
+    found = cursor.Next(EngineRecord(buffer)) == kCursorOnRecord &&
+            MatchesValues(buffer, fields, values, options);
+  }
+  return found;
+}
+
 TDataCursor* TVEVURADataSet::LookupCursorFor(const std::vector<TField*>& fields,
                                              TLocateOptions options) {
   if (lookup_cursor_ != nullptr) {
@@ -911,15 +922,14 @@ bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TVa
   bool found = false;
   if (!cursor_->RecordNumberOrder() &&
       KeysLeadIndex(fields, options, cursor_->IndexDescriptor(cursor_->ActiveIndex()))) {
-    found = FindOnIndex(*cursor_, fields, values, options, buffer.data()) &&
-            RecordAccepted(buffer.data());
+    found = FindAcceptedOnIndex(*cursor_, fields, values, options, buffer.data(),
+                                [&] { return RecordAccepted(buffer.data()); });
   } else if (TDataCursor* lookup = LookupCursorFor(fields, options)) {
-    found = FindOnIndex(*lookup, fields, values, options, buffer.data()) &&
-            StandOnRecordOf(buffer.data(), lookup->RecordNumber());
-    if (found) {
+    found = FindAcceptedOnIndex(*lookup, fields, values, options, buffer.data(), [&] {
+      if (!StandOnRecordOf(buffer.data(), lookup->RecordNumber())) return false;
       FillTail(buffer.data());
-      found = RecordAccepted(buffer.data());
-    }
+      return RecordAccepted(buffer.data());
+    });
   } else {
     found = ScanForRecord(fields, values, options, buffer.data()) &&
             MatchesValues(buffer.data(), fields, values, options);
@@ -946,7 +956,8 @@ std::vector<TValue> TVEVURADataSet::Lookup(const std::string& key_fields,
   bool found = false;
   if (TDataCursor* lookup = LookupCursorFor(keys, {})) {
     // As Locate: a record the filter hides is not found.
-    found = FindOnIndex(*lookup, keys, values, {}, buffer.data()) && RecordAccepted(buffer.data());
+    found = FindAcceptedOnIndex(*lookup, keys, values, {}, buffer.data(),
+                                [&] { return RecordAccepted(buffer.data()); });
   } else {
     found = ScanForRecord(keys, values, {}, buffer.data()) &&
             MatchesValues(buffer.data(), keys, values, {});

@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -203,6 +204,11 @@ class TVEVURADataSet : public TDataSet {
   //! in buffer.
   bool FindOnIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
                    const std::vector<TValue>& values, TLocateOptions options, uint8_t* buffer);
+  //! FindOnIndex, then on through the following matching records (they are
+  //! adjacent in the index) until accept takes one.
+  bool FindAcceptedOnIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
+                           const std::vector<TValue>& values, TLocateOptions options,
+                           uint8_t* buffer, const std::function<bool()>& accept);
   //! Stands the main cursor on the record in buffer, record number
   //! record_number (found by another cursor).
   bool StandOnRecordOf(const uint8_t* buffer, int32_t record_number);
