@@ -286,13 +286,14 @@ TEST_F(TableRecordsTest, FilterTextsAreRefusedAndOnFilterRecordHidesRecords) {
   EXPECT_FALSE(table_.Filtered());
   table_.SetFilter("");
 
+  table_.AppendRecord({TValue{}, std::string("fig"), std::string("C5"), int64_t{6}});
   table_.OnFilterRecord = [](TDataSet& dataset, bool& accept) {
     accept = dataset.FieldByName("QTY")->AsInteger() % 2 == 0;
   };
   table_.SetFiltered(true);
   std::vector<std::string> names;
   for (table_.First(); !table_.Eof(); table_.Next()) names.push_back(Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"Apple", "banana"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Apple", "banana", "fig"}));
   // Hidden records are not found, through an index or by scanning.
   EXPECT_FALSE(table_.Locate("ID", {int64_t{1}}, {}));
   EXPECT_FALSE(table_.Locate("QTY", {int64_t{3}}, {}));
@@ -300,6 +301,17 @@ TEST_F(TableRecordsTest, FilterTextsAreRefusedAndOnFilterRecordHidesRecords) {
   EXPECT_TRUE(table_.Lookup("QTY", {int64_t{3}}, "NAME").empty());
   EXPECT_EQ(table_.Lookup("ID", {int64_t{4}}, "NAME"),
             (std::vector<TValue>{std::string("banana")}));
+  // A hidden record does not hide a later one of the same key.
+  table_.First();
+  ASSERT_TRUE(table_.Locate("NAME", {std::string("FIG")}, {loCaseInsensitive}));
+  EXPECT_EQ(Field("QTY").AsInteger(), 6);
+  table_.SetIndexName("ByName");
+  table_.First();
+  ASSERT_TRUE(table_.Locate("NAME", {std::string("fig")}, {loCaseInsensitive}));
+  EXPECT_EQ(Field("QTY").AsInteger(), 6);
+  table_.SetIndexName("");
+  table_.Prior();
+  EXPECT_EQ(Name(), "banana");
   table_.Prior();
   EXPECT_EQ(Name(), "Apple");
   table_.Prior();
