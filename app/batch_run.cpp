@@ -4,20 +4,12 @@
 #include <ostream>
 
 #include "app/catalog_run.h"
+#include "app/run_list.h"
 #include "components/session_list.h"
 #include "platform/directory.h"
 #include "platform/system.h"
 
 namespace vevura::app {
-
-namespace {
-
-void WriteLine(std::ostream& out, const std::string& line) {
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.put('\n');
-}
-
-}  // namespace
 
 int RunBatch(const std::string& root_field, const std::string& catalog_field, bool keep_old,
              std::ostream& out, std::ostream& err, bool progress) {

@@ -9,15 +9,6 @@
 
 namespace vevura::app {
 
-namespace {
-
-void WriteLine(std::ostream& out, const std::string& line) {
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.put('\n');
-}
-
-}  // namespace
-
 int RunDryRun(const std::string& root_field, const std::string& catalog_field, std::ostream& out,
               std::ostream& err) {
   TRunDirectories dirs;

@@ -1,6 +1,13 @@
 #include "app/run_list.h"
 
+#include <ostream>
+
 namespace vevura::app {
+
+void WriteLine(std::ostream& out, const std::string& line) {
+  out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  out.put('\n');
+}
 
 namespace {
 

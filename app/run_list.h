@@ -12,10 +12,15 @@
 // Exist" and the root's text in place of the walk and the count.
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
 namespace vevura::app {
+
+//! Writes line and a line break to out (the list and messages of the
+//! command-line modes).
+void WriteLine(std::ostream& out, const std::string& line);
 
 //! "Root Dir   : " + root_dir.
 std::string RootDirLine(const std::string& root_dir);

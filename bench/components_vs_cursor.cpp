@@ -38,6 +38,7 @@
 
 #include "app/catalog_definitions.h"
 #include "app/catalog_table.h"
+#include "bench/stopwatch.h"
 #include "components/session_list.h"
 #include "components/vevura_table.h"
 #include "engine/core/data_cursor.h"
@@ -53,7 +54,6 @@
 namespace {
 
 namespace platform = vevura::platform;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kIndex = "API";
 constexpr int64_t kChunk = 10000;
@@ -133,38 +133,12 @@ class TRowGenerator {
   int64_t number_ = 0;
 };
 
-//! Time taken: wall clock, and the processor time of this process (user and
-//! system), which a busy machine disturbs less.
-struct TTiming {
-  double Wall = 1e300;  //!< seconds
-  double Cpu = 1e300;   //!< seconds
-};
-
-//! Times the parts between Start and Stop.
-class TStopwatch {
- public:
-  void Start() {
-    wall_started_ = Clock::now();
-    cpu_started_ = std::clock();
-  }
-  void Stop() {
-    wall_ += Clock::now() - wall_started_;
-    cpu_ += std::clock() - cpu_started_;
-  }
-  TTiming Timing() const {
-    return {std::chrono::duration<double>(wall_).count(),
-            static_cast<double>(cpu_) / CLOCKS_PER_SEC};
-  }
-
- private:
-  Clock::time_point wall_started_;
-  Clock::duration wall_{};
-  std::clock_t cpu_started_ = 0;
-  std::clock_t cpu_ = 0;
-};
+using vevura::bench::TStopwatch;
+using vevura::bench::TTiming;
 
 //! The better of two timings, each figure on its own.
 TTiming Best(const TTiming& a, const TTiming& b) {
+  if (a.Wall < 0) return b;
   return {std::min(a.Wall, b.Wall), std::min(a.Cpu, b.Cpu)};
 }
 

@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "app/catalog_table.h"
+#include "bench/stopwatch.h"
 #include "engine/base/engine_version.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
@@ -73,7 +74,6 @@
 namespace {
 
 namespace platform = vevura::platform;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kExclusiveTable = "LICCATALOG";
 constexpr const char* kSharedTable = "LICSHARED";
@@ -319,35 +319,8 @@ bool OutOfOrder(const std::string& a, const std::string& b) {
   return b.size() < a.size();
 }
 
-//! Time taken: wall clock, and the processor time of this process (user and
-//! system), which a busy machine disturbs less.
-struct TTiming {
-  double Wall = -1;  //!< seconds; -1: not measured
-  double Cpu = -1;   //!< seconds
-};
-
-//! Time of the timed parts of a run.
-class TStopwatch {
- public:
-  void Start() {
-    wall_started_ = Clock::now();
-    cpu_started_ = std::clock();
-  }
-  void Stop() {
-    wall_ += Clock::now() - wall_started_;
-    cpu_ += std::clock() - cpu_started_;
-  }
-  TTiming Timing() const {
-    return {std::chrono::duration<double>(wall_).count(),
-            static_cast<double>(cpu_) / CLOCKS_PER_SEC};
-  }
-
- private:
-  Clock::time_point wall_started_;
-  Clock::duration wall_{};
-  std::clock_t cpu_started_ = 0;
-  std::clock_t cpu_ = 0;
-};
+using vevura::bench::TStopwatch;
+using vevura::bench::TTiming;
 
 //! An order-dependent hash of the values read, eight bytes at a time.
 class TChecksum {
