@@ -5,7 +5,6 @@
 
 #include "app/catalog_run.h"
 #include "app/run_list.h"
-#include "components/session_list.h"
 #include "platform/directory.h"
 #include "platform/system.h"
 
@@ -41,7 +40,6 @@ int RunBatch(const std::string& root_field, const std::string& catalog_field, bo
     }
     out.flush();
   }
-  Sessions().CloseAll();
   return status;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/batch_run.h"
 #include "app/dry_run.h"
+#include "components/session_list.h"
 #include "engine/base/engine_version.h"
 #include "platform/system.h"
 
@@ -98,8 +99,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (args.dry_run) return vevura::app::RunDryRun(args.root, args.catalog, std::cout, std::cerr);
-    return vevura::app::RunBatch(args.root, args.catalog, args.keep_old, std::cout, std::cerr,
-                                 vevura::platform::StandardErrorIsTerminal());
+    const int status =
+        vevura::app::RunBatch(args.root, args.catalog, args.keep_old, std::cout, std::cerr,
+                              vevura::platform::StandardErrorIsTerminal());
+    vevura::Sessions().CloseAll();
+    return status;
   }
   if (args.keep_old) {
     std::fputs(kUsage, stderr);

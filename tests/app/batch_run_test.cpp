@@ -11,6 +11,7 @@
 #include "app/catalog_table.h"
 #include "app/list_file.h"
 #include "components/session_list.h"
+#include "components/vevura_session.h"
 #include "components/vevura_table.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/table_verify.h"
@@ -127,6 +128,22 @@ TEST(BatchRun, ChecksAndErrorsEndTheRunWithTheirMessage) {
   EXPECT_EQ(RunBatch(tree.Path("root"), catalog, false, list, error, false), 1);
   EXPECT_NE(error.str(), "");
   EXPECT_EQ(ReadFile(catalog + "/" + kListFileName), "<missing>");
+
+  // An old catalog another session has open is neither deleted nor changed.
+  tree.File("root/b/2.lic", test::UsableLic("SECOND", "2.tif"));
+  std::ostringstream fixed_out, fixed_err;
+  ASSERT_EQ(RunBatch(tree.Path("root"), catalog, false, fixed_out, fixed_err, false), 0);
+  TVEVURASession other;
+  other.SetSessionName("Other");
+  TVEVURATable holder;
+  holder.SetSessionName("Other");
+  holder.SetTableName(catalog + "/" + kCatalogTableName);
+  holder.Open();
+  std::ostringstream held_out, held_err;
+  EXPECT_EQ(RunBatch(tree.Path("root"), catalog, false, held_out, held_err, false), 1);
+  EXPECT_NE(held_err.str().find("VEVURA Engine Error"), std::string::npos) << held_err.str();
+  EXPECT_EQ(holder.RecordCount(), 2);
+  holder.Close();
   Sessions().CloseAll();
 }
 
