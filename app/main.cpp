@@ -8,6 +8,7 @@
 
 #include "app/batch_run.h"
 #include "app/dry_run.h"
+#include "app/window/tornip_application.h"
 #include "components/session_list.h"
 #include "engine/base/engine_version.h"
 #include "platform/system.h"
@@ -116,9 +117,5 @@ int main(int argc, char** argv) {
         stderr);
     return 2;
   }
-  std::fputs(
-      "tornip: this build has no window yet; use batch mode:\n"
-      "  tornip --root DIR --catalog DIR [--keep-old]\n",
-      stderr);
-  return 2;
+  return vevura::app::RunWindow(argc, argv);
 }
