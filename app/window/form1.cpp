@@ -110,6 +110,18 @@ class TButtonsDisabled {
   QWidget* second_;
 };
 
+// Runs an event handler; its error goes to the application's error handler
+// here, at the handler's edge, because unwinding through Qt's event delivery
+// would leak the event's objects.
+template <typename Handler>
+void Guarded(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    HandleApplicationError(error);
+  }
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
@@ -205,10 +217,12 @@ void TForm1::CreateControls() {
   setTabOrder(ckClearCat, EditCatalogDir);
   setTabOrder(EditCatalogDir, Memo1);
 
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
-  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-  connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
-  connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+  connect(SpeedButton1, &QToolButton::clicked, this,
+          [this] { Guarded([this] { SpeedButton1Click(); }); });
+  connect(SpeedButton2, &QToolButton::clicked, this,
+          [this] { Guarded([this] { SpeedButton2Click(); }); });
+  connect(btnOK, &QPushButton::clicked, this, [this] { Guarded([this] { btnOKClick(); }); });
+  connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
   // Esc presses "Close" wherever the focus is.
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, BitBtn2, &QPushButton::click);
@@ -280,7 +294,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (run_.Session().Active()) run_.Session().SetActive(false);
+  Guarded([this] {
+    if (run_.Session().Active()) run_.Session().SetActive(false);
+  });
   event->accept();
 }
 

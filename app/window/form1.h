@@ -12,12 +12,12 @@
 //
 // Messages leave the window through injectable functions, so tests can answer
 // them: ShowMessage (a check's message), ShowMessageBox (the box of a failed
-// table creation) and PickFolder (the folder pickers). Errors of a run are not
-// caught here: they propagate out of the click's event handler to the
-// application's error handler (TTornipApplication). The destructor cannot
-// throw, so a settings file that cannot be written is reported through
-// vevura::HandleApplicationError, which the application routes to the same
-// handler.
+// table creation) and PickFolder (the folder pickers). The run does not catch
+// its errors: the click's handler passes them to
+// vevura::HandleApplicationError, which the application (TTornipApplication)
+// routes to its error display, and the window stays usable. The destructor
+// cannot throw either, so a settings file that cannot be written is reported
+// the same way.
 
 #include <QString>
 #include <QWidget>

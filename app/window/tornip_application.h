@@ -2,12 +2,12 @@
 // TTornipApplication: the catalog builder's QApplication, and its general
 // error handler.
 //
-// An exception that escapes an event handler (a run's engine error, a LIC
-// file that cannot be read, a list error) ends that handler only: notify()
-// catches it and shows its message, and the window stays usable. Errors that
-// no caller can receive (a destructor's, through vevura::HandleApplicationError)
-// reach the same place: the application installs itself as the
-// process-wide application error handler while it lives.
+// An error of an event handler (a run's engine error, a LIC file that cannot
+// be read, a list error) ends that handler only and its message is shown; the
+// window stays usable. The application installs itself as the process-wide
+// application error handler (vevura::HandleApplicationError) while it lives,
+// where the window's handlers and destructors report their errors; notify()
+// catches what any other handler lets escape and shows it the same way.
 
 #include <QApplication>
 #include <QString>

@@ -335,7 +335,7 @@ TEST_F(WindowTest, UncheckedBoxAppendsWithRecIdsContinuingCheckedBoxStartsAfresh
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(WindowTest, RunErrorReachesTheErrorHandlerAndTheWindowStaysUsable) {
+TEST_F(WindowTest, RunErrorsReachTheErrorHandlerAndTheWindowStaysUsable) {
   tree_.File("root/a.tif", "");
   tree_.File("root/a.lic", "WELL,w\r\nGROUP,x\r\nFILE,a.tif\r\n");
   CreateCatalog(root_, cat_);
@@ -350,6 +350,21 @@ TEST_F(WindowTest, RunErrorReachesTheErrorHandlerAndTheWindowStaysUsable) {
   EXPECT_EQ(errors_.size(), 1u);
   EXPECT_EQ(MemoLines().back(), "1 Records Added to Database");
   EXPECT_EQ(ReadCatalog(cat_).size(), 1u);
+
+  // A catalog that cannot be created: its box first, then the engine's error.
+  tree_.Dir("blocked/LICCATALOG.DAT");
+  CreateCatalog(root_, tree_.Path("blocked"));
+  EXPECT_EQ(messages_, (Lines{"Table Creation Failure: Catalog Table Could Not Be Created"}));
+  EXPECT_EQ(errors_.size(), 2u);
+  EXPECT_TRUE(ButtonsEnabled());
+
+  // Whatever other event handler lets an error escape, the application shows it.
+  struct Thrower : QObject {
+    bool event(QEvent*) override { throw std::runtime_error("escaped"); }
+  } thrower;
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&thrower, &event);
+  EXPECT_EQ(errors_.back(), "escaped");
 }
 
 TEST_F(WindowTest, OldCatalogHeldOpenElsewhereIsNotDeleted) {
