@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <memory>
@@ -312,8 +313,25 @@ TEST_F(WindowTest, UncheckedBoxAppendsWithRecIdsContinuingCheckedBoxStartsAfresh
   tree_.File("second/b.lic", Lic("b-well", "b.tif"));
   QTest::mouseClick(Child<QCheckBox>("ckClearCat"), Qt::LeftButton);
   ASSERT_FALSE(Child<QCheckBox>("ckClearCat")->isChecked());
-  // No catalog yet: made although the box is unchecked.
+  // No catalog yet: made although the box is unchecked. The walk lets
+  // events through before entering "sub": the buttons are disabled then, the
+  // status line names the directory walked, and closing is refused.
+  tree_.Dir("root/sub");
+  Lines during;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (ButtonsEnabled()) return;
+    during.push_back(Child<QLabel>("StatusLine")->text().toStdString());
+    Form().close();
+  });
+  poll.start(0);
   CreateCatalog(root_, cat_);
+  poll.stop();
+  ASSERT_FALSE(during.empty());
+  EXPECT_NE(during[0].find(" records added; walking " + test::PhysicalPath(root_)),
+            std::string::npos)
+      << during[0];
+  EXPECT_TRUE(Form().isVisible());
   CreateCatalog(second, cat_);
   CreateCatalog(root_, cat_);
   std::vector<Row> rows = ReadCatalog(cat_);
