@@ -571,6 +571,10 @@ std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
         }
         return node;
       }
+      // The operator words cannot name a field unless bracketed or quoted.
+      for (const char* reserved : {"AND", "OR", "NOT", "LIKE", "IN", "BETWEEN", "IS"}) {
+        if (word == reserved) FailFound("Unknown or unexpected symbol '");
+      }
       if (word == "SELECT") {
         if (!(options_ & poSubSelects)) Fail("Sub-select queries are not allowed");
         FailFound("Unknown or unexpected symbol '");
