@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tornip                                       open the window\n"
+    "usage: tornip                                        open the window\n"
     "       tornip --root DIR --catalog DIR [--keep-old]  build the catalog without a window\n"
     "       tornip --dry-run --root DIR --catalog DIR     walk and list, write nothing\n"
     "       tornip --version | --help\n";
