@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "engine/base/engine_error.h"
+#include "engine/expr/expression_evaluator.h"
+#include "engine/storage/fields/field_codec.h"
+#include "engine/storage/fields/record_layout.h"
 
 namespace vevura {
 namespace {
@@ -647,6 +650,16 @@ TEST(ExpressionParser, FuzzNeverCrashes) {
   const std::string alphabet = "()[]'\"#*/+-|=<>.,?:;EeAa01 _%\x01\xff\x80";
   std::mt19937 random(20261209);
   const auto fields = Fields();
+  // Texts that compile are evaluated against a null record and one with values.
+  auto laid_out = fields;
+  std::vector<uint8_t> nulls(LayOutFields(laid_out), 0), values(nulls.size(), 0);
+  SetStringField(values, laid_out[0], "abc", 0);
+  SetIntegerField(values, laid_out[6], 0);
+  SetDateField(values, laid_out[1], 3652059);
+  SetTimeStampField(values, laid_out[11], -1e300);
+  SetFloatField(values, laid_out[7], 1e308);
+  TEvaluationContext context;
+  context.Fields = &laid_out;
   for (int i = 0; i < count; ++i) {
     std::string text = seeds[random() % seeds.size()];
     if (i % 4 == 0) {
@@ -677,6 +690,7 @@ TEST(ExpressionParser, FuzzNeverCrashes) {
       options.IgnoreCase = i % 2 == 0;
       auto compiled = parser.CompileFilter(*tree, options);
       ASSERT_NE(compiled, nullptr);
+      EvaluateExpression(*compiled, i % 2 ? values : nulls, context);
     } catch (const EVEVURAEngineError& error) {
       ASSERT_EQ(error.ErrorCode, VEVURA_INVALIDFILTER) << text;
     }
