@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "engine/base/engine_error.h"
 #include "engine/base/error_codes.h"
@@ -444,6 +445,7 @@ class TEvaluator {
 
   TExpToken Function(const TExpToken& node);
   TExpToken Retyped(const TExpToken& node, TExpToken value);
+  TExpToken TextWords(const TExpToken& node, const std::string& search, const std::string& text);
   TExpToken Cast(const TExpToken& node, const TExpToken& x);
 
   std::span<const uint8_t> record_;
@@ -676,9 +678,70 @@ TExpToken TEvaluator::Function(const TExpToken& node) {
     }
     case TExpOp::Cast:
       return Cast(node, arg(0));
+    case TExpOp::TextSearch:
+    case TExpOp::TextOccurs:
+      return TextWords(node, arg(0).AsString(), arg(1).AsString());
     default:
       return Null(node);
   }
+}
+
+// Every word of text in order, as the word index splits it (repeats kept).
+std::vector<std::string> AllWords(const TTextIndexRules& rules, std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char ch : text) {
+    const auto byte = static_cast<uint8_t>(ch);
+    if (!rules.IsSeparator(byte) && rules.IsWordCharacter(byte)) {
+      if (word.size() < kMaxWordLength) word += ch;
+    } else if (rules.IsSeparator(byte) && !word.empty()) {
+      words.push_back(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+// TEXTSEARCH: every search word is a word of the text (a word ending in "*"
+// the beginning of one), stop words aside. TEXTOCCURS: the occurrences in
+// the text of the search words, each counted up to 65535.
+TExpToken TEvaluator::TextWords(const TExpToken& node, const std::string& search,
+                                const std::string& text) {
+  std::optional<TTextIndexRules> defaults;
+  const TTextIndexRules* rules = context_.TextRules;
+  if (!rules) {
+    defaults.emplace(context_.LanguageId, context_.SortId, DefaultTextIndexParameters());
+    rules = &*defaults;
+  }
+  const TLanguageStringList wanted = ExtractWords(*rules, search, true);
+  const std::vector<std::string> words = AllWords(*rules, text);
+  auto begins = [&](const std::string& word, const std::string& head) {
+    return word.size() >= head.size() &&
+           CompareText(rules->LanguageId(), rules->SortId(), word.data(), head.data(), true,
+                       head.size()) == 0;
+  };
+  auto same = [&](const std::string& word, const std::string& other) {
+    return CompareText(rules->LanguageId(), rules->SortId(), word, other, true) == 0;
+  };
+  bool all = true;
+  int64_t total = 0;
+  for (const std::string& w : wanted.Strings()) {
+    const size_t stars = w.size() - std::min(w.size(), w.find_last_not_of('*') + 1);
+    const bool prefix = stars > 0;
+    const std::string head = w.substr(0, w.size() - stars);
+    if (!prefix && rules->IsStopWord(w)) continue;
+    int64_t count = 0;
+    for (const std::string& word : words) {
+      if (prefix ? begins(word, head) : same(word, head)) ++count;
+    }
+    all = all && count > 0;
+    total += std::min<int64_t>(count, 65535);
+  }
+  if (node.Op == TExpOp::TextSearch) return Boolean(all);
+  TExpToken result;
+  result.SetInteger(ClampedInt32(static_cast<double>(total)));
+  return result;
 }
 
 TExpToken TEvaluator::Retyped(const TExpToken& node, TExpToken value) {

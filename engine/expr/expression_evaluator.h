@@ -22,6 +22,7 @@
 
 #include "engine/expr/exp_token.h"
 #include "engine/storage/fields/field_descriptor.h"
+#include "engine/storage/keys/word_keys.h"
 
 namespace vevura {
 
@@ -35,6 +36,9 @@ struct TEvaluationContext {
   uint16_t SortId = 0;
   //! Reads BLOB fields; without one a BLOB field reads as null.
   TBlobReader ReadBlob;
+  //! Stop words and word characters of TEXTSEARCH and TEXTOCCURS; without
+  //! them the word index's defaults in the table's language.
+  const TTextIndexRules* TextRules = nullptr;
   uint16_t ErrorCode = 0;  //!< raised for evaluation errors (0: VEVURA_INVALIDFILTER)
   std::string TableName;
 };

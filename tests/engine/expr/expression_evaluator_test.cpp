@@ -25,11 +25,11 @@ class ExpressionEvaluatorTest : public ::testing::Test {
       const char* name;
       uint8_t type, size, scale;
     };
-    const TDef defs[] = {{"Name", fcString, 20, 0},    {"City", fcString, 10, 0},
-                         {"Qty", fcInteger, 0, 0},     {"Big", fcLargeInt, 0, 0},
-                         {"Price", fcFloat, 0, 0},     {"Amount", fcBCD, 0, 2},
-                         {"Born", fcDate, 0, 0},       {"At", fcTime, 0, 0},
-                         {"Stamp", fcTimeStamp, 0, 0}, {"Flag", fcBoolean, 0, 0}};
+    const TDef defs[] = {
+        {"Name", fcString, 20, 0}, {"City", fcString, 10, 0}, {"Qty", fcInteger, 0, 0},
+        {"Big", fcLargeInt, 0, 0}, {"Price", fcFloat, 0, 0},  {"Amount", fcBCD, 0, 2},
+        {"Born", fcDate, 0, 0},    {"At", fcTime, 0, 0},      {"Stamp", fcTimeStamp, 0, 0},
+        {"Flag", fcBoolean, 0, 0}, {"Notes", fcBlob, 0, 0}};
     for (const auto& def : defs) {
       TFieldDescriptor field;
       field.FieldNumber = static_cast<uint16_t>(fields_.size() + 1);
@@ -37,6 +37,7 @@ class ExpressionEvaluatorTest : public ::testing::Test {
       field.Scale = def.scale;
       fields_.push_back(field);
     }
+    fields_.back().Subtype = fsMemo;
     const uint32_t size = LayOutFields(fields_);
     full_.assign(size, 0);
     empty_.assign(size, 0);
@@ -60,7 +61,14 @@ class ExpressionEvaluatorTest : public ::testing::Test {
     SetTimeStampField(full_, f("Stamp"),
                       static_cast<double>(stamp_day) * kMsPerDay + 12 * 3600000.0);
     SetBooleanField(full_, f("Flag"), 1);
+    SetBlobField(full_, f("Notes"), TBlobReference{1, 1}, true);
     context_.Fields = &fields_;
+    // The memo holds a text in the full record only.
+    context_.ReadBlob = [this](std::span<const uint8_t> record, const TFieldDescriptor&) {
+      const std::string text = "The quick brown fox jumps over the lazy fox";
+      return record.data() == full_.data() ? std::vector<uint8_t>(text.begin(), text.end())
+                                           : std::vector<uint8_t>{};
+    };
   }
 
   std::unique_ptr<TExpToken> Tree(const std::string& text, TFilterCompileOptions options) {
@@ -242,6 +250,18 @@ TEST_F(ExpressionEvaluatorTest, Functions) {
       {"CAST('12' AS INTEGER) + 1", "13", "13"},
       {"CAST(Price AS INTEGER)", "2", "NULL"},
       {"CAST(Stamp AS DATE)", "2005-01-01", "NULL"},
+  });
+  // Memos, and the word search over them evaluated record by record.
+  Check({
+      {"Notes LIKE '%lazy%'", "T", "F"},
+      {"LENGTH(Notes)", "43", "NULL"},
+      {"POS('fox' IN Notes)", "17", "0"},
+      {"TEXTSEARCH('FOX lazy' IN Notes)", "T", "F"},
+      {"TEXTSEARCH('qu* the' IN Notes)", "T", "F"},
+      {"TEXTSEARCH('qu* dog' IN Notes)", "F", "F"},
+      {"TEXTSEARCH('the' IN Notes)", "T", "T"},
+      {"TEXTOCCURS('fox JUMP*' IN Notes)", "3", "0"},
+      {"TEXTOCCURS('the' IN Notes)", "0", "0"},
   });
   try {
     Show("CAST(Name AS INTEGER)", full_);
