@@ -38,6 +38,8 @@
 
 #include "app/catalog_definitions.h"
 #include "app/catalog_table.h"
+#include "bench/catalog_rows.h"
+#include "bench/remove_tree.h"
 #include "bench/stopwatch.h"
 #include "components/session_list.h"
 #include "components/vevura_table.h"
@@ -53,6 +55,8 @@
 
 namespace {
 
+using vevura::bench::RemoveTree;
+
 namespace platform = vevura::platform;
 
 constexpr const char* kIndex = "API";
@@ -60,78 +64,8 @@ constexpr int64_t kChunk = 10000;
 constexpr int64_t kBestOfThreeBelow = 200000;
 constexpr uint64_t kSeed = 20240611;
 
-// ----- Generated rows -----
-
-//! The eight values the catalog run sets.
-struct TRow {
-  std::string Api;
-  double Tli = 0;
-  double Bli = 0;
-  std::string Measure;
-  std::string IndexUom;
-  std::string LogMnems;
-  std::string TiffFileName;
-  std::string LicFileName;
-};
-
-//! splitmix64: the same rows on every platform.
-class TRandom {
- public:
-  explicit TRandom(uint64_t seed) : state_(seed) {}
-  uint32_t Below(uint32_t bound) {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return static_cast<uint32_t>((z ^ (z >> 31)) % bound);
-  }
-
- private:
-  uint64_t state_;
-};
-
-//! Rows as the catalog run makes them: wells one after another (API values
-//! arrive unsorted), one to six logs each, with their curve mnemonics and
-//! the paths of the image and of the LIC file.
-class TRowGenerator {
- public:
-  void Next(TRow* row) {
-    if (logs_left_ == 0) {
-      char api[24];
-      std::snprintf(api, sizeof api, "42-%03u-%05u", 1 + 2 * random_.Below(254),
-                    random_.Below(100000));
-      api_ = api;
-      folder_ = "/srv/welllogs/TX/" + std::string(kCounties[random_.Below(16)]) + "/batch_" +
-                std::to_string(2015 + random_.Below(10));
-      logs_left_ = 1 + static_cast<int>(random_.Below(6));
-    }
-    --logs_left_;
-    ++number_;
-    row->Api = api_;
-    row->Tli = random_.Below(16000) * 0.5;
-    row->Bli = row->Tli + 200 + random_.Below(11600) * 0.5;
-    row->Measure = std::string_view(random_.Below(100) < 80 ? "MD" : "TVD");
-    row->IndexUom.assign(1, random_.Below(100) < 85 ? 'F' : 'M');
-    row->LogMnems = std::string(kGroups[random_.Below(8)]);
-    const std::string stem = folder_ + "/" + api_ + "_log" + std::to_string(number_);
-    row->TiffFileName = stem + ".tif";
-    row->LicFileName = stem + ".LIC";
-  }
-
- private:
-  static constexpr const char* kCounties[] = {
-      "Andrews", "Ector", "Midland", "Reeves", "Winkler", "Crane",  "Pecos",  "Ward",
-      "Loving",  "Upton", "Gaines",  "Howard", "Martin",  "Borden", "Dawson", "Scurry"};
-  static constexpr const char* kGroups[] = {
-      "GR SP ILD CALI RHOB NPHI DT PE", "GR CALI RHOB NPHI DRHO PEF", "DT GR SP ILD LLS MSFL CAL",
-      "SP SN ILD ILM SFL GR CALI DT",   "CBL VDL GR CCL TT AMP ATT",  "MLL ML GR SP CALI RXO R",
-      "GR NEU DEN PE CALI DRHO BS",     "LLD LLS MSFL GR SP CALI TEN"};
-
-  TRandom random_{kSeed};
-  std::string api_;
-  std::string folder_;
-  int logs_left_ = 0;
-  int64_t number_ = 0;
-};
+using vevura::bench::TCatalogGenerator;
+using vevura::bench::TCatalogValues;
 
 using vevura::bench::TStopwatch;
 using vevura::bench::TTiming;
@@ -147,10 +81,10 @@ class TRowSource {
  public:
   TRowSource(int64_t rows, TStopwatch& watch) : rows_(rows), watch_(watch) {}
   //! The next chunk; empty after the last row.
-  const std::vector<TRow>& NextChunk() {
+  const std::vector<TCatalogValues>& NextChunk() {
     watch_.Stop();
     chunk_.resize(static_cast<size_t>(std::min(kChunk, rows_ - done_)));
-    for (TRow& row : chunk_) generator_.Next(&row);
+    for (TCatalogValues& row : chunk_) generator_.Next(&row);
     done_ += static_cast<int64_t>(chunk_.size());
     watch_.Start();
     return chunk_;
@@ -160,27 +94,16 @@ class TRowSource {
   int64_t rows_;
   int64_t done_ = 0;
   TStopwatch& watch_;
-  TRowGenerator generator_;
-  std::vector<TRow> chunk_;
+  TCatalogGenerator generator_{kSeed};
+  std::vector<TCatalogValues> chunk_;
 };
 
 // ----- Directories -----
 
-//! Removes path's files and then path itself.
-void RemoveDirectoryFiles(const std::string& path) {
-  platform::ListOptions options;
-  options.include_hidden = true;
-  options.include_system = true;
-  std::vector<platform::DirEntry> entries;
-  platform::ListDirectory(path, options, &entries);
-  for (const platform::DirEntry& entry : entries) platform::Fs().Remove(path + entry.name);
-  platform::RemoveDirectory(path);
-}
-
 //! A new directory below root, ending with "/".
 std::string NewDirectory(const std::string& root, const std::string& name) {
   const std::string dir = root + name + "/";
-  if (platform::DirectoryExists(dir)) RemoveDirectoryFiles(dir);
+  if (platform::DirectoryExists(dir)) RemoveTree(dir);
   if (!platform::CreateDirectory(dir)) throw std::runtime_error("cannot create " + dir);
   return dir;
 }
@@ -208,9 +131,9 @@ std::string NewDirectory(const std::string& root, const std::string& name) {
   const uint32_t lcid = cursor.TableLcid();
   std::vector<uint8_t> buffer(cursor.RecordSize());
   for (;;) {
-    const std::vector<TRow>& chunk = source.NextChunk();
+    const std::vector<TCatalogValues>& chunk = source.NextChunk();
     if (chunk.empty()) break;
-    for (const TRow& row : chunk) {
+    for (const TCatalogValues& row : chunk) {
       cursor.InitRecord(buffer);
       vevura::SetStringField(buffer, f[1], row.Api, lcid);
       vevura::SetFloatField(buffer, f[2], row.Tli);
@@ -253,10 +176,10 @@ std::string NewDirectory(const std::string& root, const std::string& name) {
   vevura::TField* tiff = table.FieldByName("TIFF_Filename");
   vevura::TField* lic = table.FieldByName("LIC_Filename");
   for (;;) {
-    const std::vector<TRow>& chunk = source.NextChunk();
+    const std::vector<TCatalogValues>& chunk = source.NextChunk();
     if (chunk.empty()) break;
     if (by_name) {
-      for (const TRow& row : chunk) {
+      for (const TCatalogValues& row : chunk) {
         table.Append();
         table.FieldByName("API")->SetAsString(row.Api);
         table.FieldByName("TLI")->SetAsFloat(row.Tli);
@@ -269,7 +192,7 @@ std::string NewDirectory(const std::string& root, const std::string& name) {
         table.Post();
       }
     } else {
-      for (const TRow& row : chunk) {
+      for (const TCatalogValues& row : chunk) {
         table.Append();
         api->SetAsString(row.Api);
         tli->SetAsFloat(row.Tli);
@@ -347,17 +270,17 @@ int Run(const TOptions& options) {
     if (options.Cursor) {
       const std::string dir = NewDirectory(root, "cursor");
       cursor = Best(cursor, CursorAppend(dir, options.Rows));
-      RemoveDirectoryFiles(dir);
+      RemoveTree(dir);
     }
     if (options.Cached) {
       const std::string dir = NewDirectory(root, "cached");
       cached = Best(cached, ComponentAppend(dir, options.Rows, false));
-      RemoveDirectoryFiles(dir);
+      RemoveTree(dir);
     }
     if (options.ByName) {
       const std::string dir = NewDirectory(root, "byname");
       by_name = Best(by_name, ComponentAppend(dir, options.Rows, true));
-      RemoveDirectoryFiles(dir);
+      RemoveTree(dir);
     }
   }
   vevura::Sessions().CloseAll();

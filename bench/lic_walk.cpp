@@ -31,6 +31,7 @@
 #include "app/batch_run.h"
 #include "app/catalog_table.h"
 #include "app/lic_walk.h"
+#include "bench/remove_tree.h"
 #include "components/session_list.h"
 #include "components/vevura_table.h"
 #include "platform/directory.h"
@@ -38,6 +39,8 @@
 #include "platform/system.h"
 
 namespace {
+
+using vevura::bench::RemoveTree;
 
 using vevura::app::TCatalogRecord;
 using vevura::app::TLicWalk;
@@ -90,24 +93,6 @@ bool GenerateTree(const std::string& root, int files) {
     }
   }
   return made == files;
-}
-
-//! Removes path and everything below it (the tree holds no links).
-void RemoveTree(const std::string& path) {
-  platform::ListOptions options;
-  options.include_hidden = true;
-  options.include_system = true;
-  std::vector<platform::DirEntry> entries;
-  platform::ListDirectory(path, options, &entries);
-  for (const platform::DirEntry& entry : entries) {
-    std::string child = path + "/" + entry.name;
-    if (entry.attributes.is_directory) {
-      RemoveTree(child);
-    } else {
-      platform::Fs().Remove(child);
-    }
-  }
-  platform::RemoveDirectory(path);
 }
 
 bool IsLicName(const std::string& name) {

@@ -129,8 +129,8 @@ void TVEVURADataSet::SetAutoDisplayLabels(bool value) {
   if (Active()) ApplyDisplayLabels();
 }
 
-void TVEVURADataSet::CheckFilterSupported() const {
-  if (Active() && Filtered() && !Filter().empty()) {
+void TVEVURADataSet::CheckFilterSupported(bool filtered) const {
+  if (Active() && filtered && !Filter().empty()) {
     RaiseEngineError(VEVURA_INVALIDFILTER, "", "", "", message_table_, "", "",
                      "filter expressions are not available in this version");
   }
@@ -140,7 +140,7 @@ void TVEVURADataSet::SetFilter(const std::string& text) {
   const std::string before = Filter();
   TDataSet::SetFilter(text);
   try {
-    CheckFilterSupported();
+    CheckFilterSupported(Filtered());
   } catch (...) {
     TDataSet::SetFilter(before);
     throw;
@@ -148,10 +148,7 @@ void TVEVURADataSet::SetFilter(const std::string& text) {
 }
 
 void TVEVURADataSet::SetFiltered(bool filtered) {
-  if (filtered && Active() && !Filter().empty()) {
-    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", "", message_table_, "", "",
-                     "filter expressions are not available in this version");
-  }
+  CheckFilterSupported(filtered);
   TDataSet::SetFiltered(filtered);
 }
 
@@ -192,7 +189,7 @@ void TVEVURADataSet::OpenRecordSide() {
   saved_key_ = keys_[kiLookup];
   range_applied_ = false;
   DropBlock();
-  CheckFilterSupported();
+  CheckFilterSupported(Filtered());
 }
 
 void TVEVURADataSet::LayOutBuffers() {
@@ -251,13 +248,7 @@ void TVEVURADataSet::DestroyHandle() {
 
 void TVEVURADataSet::ReadFieldDefs(TDataCursor& cursor) {
   TFieldDefs& defs = FieldDefs();
-  const auto on_change = std::move(defs.OnChange);
-  defs.OnChange = nullptr;
-  struct Restore {
-    TFieldDefs& defs;
-    std::function<void()> on_change;
-    ~Restore() { defs.OnChange = std::move(on_change); }
-  } restore{defs, on_change};
+  const TChangesUnannounced quiet(defs.OnChange);
   defs.Clear();
   for (const TFieldDescriptor& d : cursor.Fields()) {
     if (d.Hidden != 0) continue;
@@ -821,7 +812,7 @@ bool TVEVURADataSet::KeysLeadIndex(const std::vector<TField*>& fields, TLocateOp
   return !has_string || (index.CaseInsensitive != 0) == options.Contains(loCaseInsensitive);
 }
 
-bool TVEVURADataSet::MatchesValues(uint8_t* buffer, const std::vector<TField*>& fields,
+bool TVEVURADataSet::RecordMatches(uint8_t* buffer, const std::vector<TField*>& fields,
                                    const std::vector<TValue>& values, TLocateOptions options) {
   std::vector<uint8_t> expected(record_size_, 0);
   return WithTempState(dsFilter, buffer, [&] {
@@ -865,7 +856,7 @@ bool TVEVURADataSet::FindOnIndex(TDataCursor& cursor, const std::vector<TField*>
   if (cursor.AtEnd() || cursor.AtBeginning()) return false;
   // The index stands on the first key not below the search: check it.
   if (cursor.GetCurrentRecord(EngineRecord(buffer), false) != kCursorOnRecord) return false;
-  return MatchesValues(buffer, fields, values, options);
+  return RecordMatches(buffer, fields, values, options);
 }
 
 bool TVEVURADataSet::FindAcceptedOnIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
@@ -874,7 +865,7 @@ bool TVEVURADataSet::FindAcceptedOnIndex(TDataCursor& cursor, const std::vector<
   bool found = FindOnIndex(cursor, fields, values, options, buffer);
   while (found && !accept()) {
     found = cursor.Next(EngineRecord(buffer)) == kCursorOnRecord &&
-            MatchesValues(buffer, fields, values, options);
+            RecordMatches(buffer, fields, values, options);
   }
   return found;
 }
@@ -912,10 +903,7 @@ bool TVEVURADataSet::StandOnRecordOf(const uint8_t* buffer, int32_t record_numbe
 bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TValue>& values,
                             TLocateOptions options) {
   CheckBrowseMode();
-  const std::vector<TField*> fields = GetFieldList(key_fields);
-  if (fields.size() != values.size() || fields.empty()) {
-    RaiseError("Locate needs one value for each key field");
-  }
+  const std::vector<TField*> fields = GetKeyFields(key_fields, values);
   DoBeforeScroll();
   DropBlock();
   std::vector<uint8_t> buffer(RecordBufferSize(), 0);
@@ -931,8 +919,7 @@ bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TVa
       return RecordAccepted(buffer.data());
     });
   } else {
-    found = ScanForRecord(fields, values, options, buffer.data()) &&
-            MatchesValues(buffer.data(), fields, values, options);
+    found = ScanForRecord(fields, values, options, buffer.data());
   }
   if (!found) {
     CursorMoved();
@@ -946,11 +933,8 @@ std::vector<TValue> TVEVURADataSet::Lookup(const std::string& key_fields,
                                            const std::vector<TValue>& values,
                                            const std::string& result_fields) {
   CheckBrowseMode();
-  const std::vector<TField*> keys = GetFieldList(key_fields);
+  const std::vector<TField*> keys = GetKeyFields(key_fields, values);
   const std::vector<TField*> results = GetFieldList(result_fields);
-  if (keys.size() != values.size() || keys.empty()) {
-    RaiseError("Locate needs one value for each key field");
-  }
   DropBlock();
   std::vector<uint8_t> buffer(RecordBufferSize(), 0);
   bool found = false;
@@ -959,16 +943,11 @@ std::vector<TValue> TVEVURADataSet::Lookup(const std::string& key_fields,
     found = FindAcceptedOnIndex(*lookup, keys, values, {}, buffer.data(),
                                 [&] { return RecordAccepted(buffer.data()); });
   } else {
-    found = ScanForRecord(keys, values, {}, buffer.data()) &&
-            MatchesValues(buffer.data(), keys, values, {});
+    found = ScanForRecord(keys, values, {}, buffer.data());
     CursorMoved();
   }
   if (!found) return {};
-  return WithTempState(dsFilter, buffer.data(), [&] {
-    std::vector<TValue> answer;
-    for (TField* field : results) answer.push_back(field->Value());
-    return answer;
-  });
+  return ValuesIn(buffer.data(), results);
 }
 
 // ===========================================================================

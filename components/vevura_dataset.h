@@ -42,6 +42,7 @@
 
 #include "components/database_user.h"
 #include "components/framework/dataset.h"
+#include "components/framework/scope_exit.h"
 #include "engine/core/data_cursor.h"
 
 namespace vevura {
@@ -162,6 +163,11 @@ class TVEVURADataSet : public TDataSet {
   uint8_t* OldValuesBuffer() const override;
   uint8_t* KeyBuffer() const override;
   void ClearCalcFields(uint8_t* buffer) override;
+  //! The searched values are put in the fields' own form (cut, trimmed,
+  //! cased) and compared as text, the last one as a prefix with
+  //! loPartialKey.
+  bool RecordMatches(uint8_t* buffer, const std::vector<TField*>& fields,
+                     const std::vector<TValue>& values, TLocateOptions options) override;
   void PostKey() override;
   void CancelKey() override;
   void DoOnNewRecord() override;
@@ -181,7 +187,8 @@ class TVEVURADataSet : public TDataSet {
   void LoadIndexKeyInfo();
   void LayOutBuffers();
   void ApplyDisplayLabels();
-  void CheckFilterSupported() const;
+  //! VEVURA_INVALIDFILTER when a filter text would be active while open.
+  void CheckFilterSupported(bool filtered) const;
   //! One read from the cursor (through the block when block reading).
   int ReadFromCursor(uint8_t* buffer, TGetMode mode);
   int ReadFromBlock(uint8_t* buffer);
@@ -213,8 +220,6 @@ class TVEVURADataSet : public TDataSet {
   //! record_number (found by another cursor).
   bool StandOnRecordOf(const uint8_t* buffer, int32_t record_number);
   TDataCursor* LookupCursorFor(const std::vector<TField*>& fields, TLocateOptions options);
-  bool MatchesValues(uint8_t* buffer, const std::vector<TField*>& fields,
-                     const std::vector<TValue>& values, TLocateOptions options);
   void ResetBlobFlags();
   //! A BLOB stream wrote the field.
   void AnnounceBlobChange(TField& field) { FieldChanged(field); }
@@ -299,19 +304,13 @@ template <typename Op>
 auto TVEVURADBDataSet::WithDBFlag(int n, Op op) -> decltype(op()) {
   const bool was = DBFlag(n);
   SetDBFlag(n, true);
-  struct Drop {
-    TVEVURADBDataSet& ds;
-    int n;
-    bool keep;
-    ~Drop() {
-      if (!keep) {
-        try {
-          ds.SetDBFlag(n, false);
-        } catch (...) {
-        }
-      }
+  TScopeExit drop([this, n, was] {
+    if (was) return;
+    try {
+      SetDBFlag(n, false);
+    } catch (...) {
     }
-  } drop{*this, n, was};
+  });
   return op();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "components/framework/scope_exit.h"
 #include "components/vevura_database.h"
 #include "components/vevura_session.h"
 #include "engine/base/engine_error.h"
@@ -245,15 +246,12 @@ std::unique_ptr<TDataCursor> TVEVURATable::CreateHandle() {
 }
 
 void TVEVURATable::DestroyHandle() {
-  struct Drop {
-    TVEVURATable& table;
-    ~Drop() {
-      try {
-        table.SetDBFlag(kFlagOpen, false);
-      } catch (...) {
-      }
+  TScopeExit drop([this] {
+    try {
+      SetDBFlag(kFlagOpen, false);
+    } catch (...) {
     }
-  } drop{*this};
+  });
   TVEVURADBDataSet::DestroyHandle();
 }
 
@@ -280,13 +278,7 @@ void TVEVURATable::UpdateIndexDefs() {
 }
 
 void TVEVURATable::ReadIndexDefs(TDataCursor& cursor) {
-  const auto on_change = std::move(index_defs_.OnChange);
-  index_defs_.OnChange = nullptr;
-  struct Restore {
-    TIndexDefs& defs;
-    std::function<void()> on_change;
-    ~Restore() { defs.OnChange = std::move(on_change); }
-  } restore{index_defs_, on_change};
+  const TChangesUnannounced quiet(index_defs_.OnChange);
   index_defs_.Clear();
   const auto& fields = cursor.Fields();
   for (int n = 0; n <= cursor.SecondaryIndexCount(); ++n) {

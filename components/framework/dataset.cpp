@@ -98,23 +98,20 @@ void TDataSet::OpenDataSet() {
 void TDataSet::CloseDataSet() {
   Notify(BeforeClose);
   if (state_ == dsEdit || state_ == dsInsert || state_ == dsSetKey) Cancel();
-  struct Finish {
-    TDataSet& ds;
-    ~Finish() {
-      ds.state_ = dsInactive;
-      ds.has_record_ = false;
-      ds.bof_ = ds.eof_ = true;
-      ds.modified_ = false;
-      ds.cursor_off_ = false;
-      ds.fields_.RemoveDefaultFields();
-      for (const auto& field : ds.fields_) field->Bind(0);
-      ds.record_.clear();
-      ds.scratch_.clear();
-      ds.saved_.clear();
-    }
-  };
   {
-    Finish finish{*this};
+    // Closed whatever InternalClose does.
+    TScopeExit finish([this] {
+      state_ = dsInactive;
+      has_record_ = false;
+      bof_ = eof_ = true;
+      modified_ = false;
+      cursor_off_ = false;
+      fields_.RemoveDefaultFields();
+      for (const auto& field : fields_) field->Bind(0);
+      record_.clear();
+      scratch_.clear();
+      saved_.clear();
+    });
     InternalClose();
   }
   DataEvent(deUpdateState);
@@ -547,19 +544,12 @@ void TDataSet::SetFieldData(TField& field, const uint8_t* data) {
 
 void TDataSet::ValidateField(TField& field, const uint8_t* data) {
   if (!field.OnValidate) return;
-  const TField* saved_field = validating_;
-  const uint8_t* saved_value = new_value_;
+  TScopeExit restore([this, field = validating_, value = new_value_] {
+    validating_ = field;
+    new_value_ = value;
+  });
   validating_ = &field;
   new_value_ = data;
-  struct Restore {
-    TDataSet& ds;
-    const TField* field;
-    const uint8_t* value;
-    ~Restore() {
-      ds.validating_ = field;
-      ds.new_value_ = value;
-    }
-  } restore{*this, saved_field, saved_value};
   WithTempState(dsNewValue, ActiveBuffer(), [&] { field.OnValidate(field); });
 }
 
@@ -594,26 +584,44 @@ uint8_t* TDataSet::ActiveBuffer() const {
 
 bool TDataSet::ScanForRecord(const std::vector<TField*>& fields, const std::vector<TValue>& values,
                              TLocateOptions options, uint8_t* buffer) {
-  if (fields.size() != values.size()) {
-    RaiseError("Locate needs one value for each key field");
-  }
   InternalFirst();
   while (GetRecord(buffer, gmNext, true) == grOK) {
-    const bool match = WithTempState(dsFilter, buffer, [&] {
-      for (size_t i = 0; i < fields.size(); ++i) {
-        if (!ValueMatches(*fields[i], values[i], options)) return false;
-      }
-      return true;
-    });
-    if (match) return true;
+    if (RecordMatches(buffer, fields, values, options)) return true;
   }
   return false;
+}
+
+bool TDataSet::RecordMatches(uint8_t* buffer, const std::vector<TField*>& fields,
+                             const std::vector<TValue>& values, TLocateOptions options) {
+  return WithTempState(dsFilter, buffer, [&] {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!ValueMatches(*fields[i], values[i], options)) return false;
+    }
+    return true;
+  });
+}
+
+std::vector<TField*> TDataSet::GetKeyFields(const std::string& key_fields,
+                                            const std::vector<TValue>& values) const {
+  std::vector<TField*> fields = GetFieldList(key_fields);
+  if (fields.size() != values.size() || fields.empty()) {
+    RaiseError("Locate needs one value for each key field");
+  }
+  return fields;
+}
+
+std::vector<TValue> TDataSet::ValuesIn(uint8_t* buffer, const std::vector<TField*>& fields) {
+  return WithTempState(dsFilter, buffer, [&] {
+    std::vector<TValue> values;
+    for (TField* field : fields) values.push_back(field->Value());
+    return values;
+  });
 }
 
 bool TDataSet::Locate(const std::string& key_fields, const std::vector<TValue>& values,
                       TLocateOptions options) {
   CheckBrowseMode();
-  const std::vector<TField*> fields = GetFieldList(key_fields);
+  const std::vector<TField*> fields = GetKeyFields(key_fields, values);
   Notify(BeforeScroll);
   SyncCursor();
   if (!ScanForRecord(fields, values, options, scratch_.data())) {
@@ -628,17 +636,13 @@ std::vector<TValue> TDataSet::Lookup(const std::string& key_fields,
                                      const std::vector<TValue>& values,
                                      const std::string& result_fields) {
   CheckBrowseMode();
-  const std::vector<TField*> keys = GetFieldList(key_fields);
+  const std::vector<TField*> keys = GetKeyFields(key_fields, values);
   const std::vector<TField*> results = GetFieldList(result_fields);
   SyncCursor();
   const bool found = ScanForRecord(keys, values, {}, scratch_.data());
   cursor_off_ = has_record_;
   if (!found) return {};
-  return WithTempState(dsFilter, scratch_.data(), [&] {
-    std::vector<TValue> answer;
-    for (TField* field : results) answer.push_back(field->Value());
-    return answer;
-  });
+  return ValuesIn(scratch_.data(), results);
 }
 
 bool TDataSet::FindRecord(bool restart, bool forward) {

@@ -40,6 +40,7 @@
 #include "components/framework/db_types.h"
 #include "components/framework/definitions.h"
 #include "components/framework/field.h"
+#include "components/framework/scope_exit.h"
 #include "engine/base/engine_error.h"
 
 namespace vevura {
@@ -287,10 +288,20 @@ class TDataSet : public TComponent {
   //! Posting and cancelling in dsSetKey.
   virtual void PostKey() {}
   virtual void CancelKey() {}
+  //! The fields of a Locate or Lookup, one for each value ("Locate needs one
+  //! value for each key field").
+  std::vector<TField*> GetKeyFields(const std::string& key_fields,
+                                    const std::vector<TValue>& values) const;
+  //! The values fields have in buffer.
+  std::vector<TValue> ValuesIn(uint8_t* buffer, const std::vector<TField*>& fields);
   //! Scans the records for Locate and Lookup: true with the matching record
   //! in buffer and the source standing on it.
   bool ScanForRecord(const std::vector<TField*>& fields, const std::vector<TValue>& values,
                      TLocateOptions options, uint8_t* buffer);
+  //! Whether the record in buffer has values in fields (Locate's
+  //! comparison: numbers by value, the rest by text, with the options).
+  virtual bool RecordMatches(uint8_t* buffer, const std::vector<TField*>& fields,
+                             const std::vector<TValue>& values, TLocateOptions options);
 
   // ----- Helpers for derived datasets -----
   //! Runs OnFilterRecord on buffer when Filtered (or during a Find...): true
@@ -377,19 +388,12 @@ class TDataSet : public TComponent {
 
 template <typename Op>
 auto TDataSet::WithTempState(TDataSetState state, uint8_t* buffer, Op op) -> decltype(op()) {
-  const TDataSetState saved_state = state_;
-  uint8_t* const saved_buffer = temp_buffer_;
+  TScopeExit restore([this, saved_state = state_, saved_buffer = temp_buffer_] {
+    state_ = saved_state;
+    temp_buffer_ = saved_buffer;
+  });
   state_ = state;
   temp_buffer_ = buffer;
-  struct Restore {
-    TDataSet& ds;
-    TDataSetState state;
-    uint8_t* buffer;
-    ~Restore() {
-      ds.state_ = state;
-      ds.temp_buffer_ = buffer;
-    }
-  } restore{*this, saved_state, saved_buffer};
   return op();
 }
 

@@ -150,6 +150,23 @@ class TIndexDefs {
   std::vector<std::unique_ptr<TIndexDef>> items_;
 };
 
+//! Keeps an OnChange event quiet while it lives (filling definitions from a
+//! table is no change of the application's): the event is set aside and
+//! put back.
+class TChangesUnannounced {
+ public:
+  explicit TChangesUnannounced(std::function<void()>& on_change) : on_change_(on_change) {
+    saved_.swap(on_change_);
+  }
+  ~TChangesUnannounced() { on_change_.swap(saved_); }
+  TChangesUnannounced(const TChangesUnannounced&) = delete;
+  TChangesUnannounced& operator=(const TChangesUnannounced&) = delete;
+
+ private:
+  std::function<void()>& on_change_;
+  std::function<void()> saved_;
+};
+
 //! The names of a ";"-separated field list, blanks around each removed and
 //! empty names left out.
 std::vector<std::string> SplitFieldNames(const std::string& list);

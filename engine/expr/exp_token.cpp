@@ -25,6 +25,8 @@ T Load(const std::vector<uint8_t>& bytes) {
   return value;
 }
 
+}  // namespace
+
 const char* OperatorText(TExpOp op) {
   switch (op) {
     case TExpOp::Negate:
@@ -73,8 +75,6 @@ const char* OperatorText(TExpOp op) {
       return "";
   }
 }
-
-}  // namespace
 
 bool TExpToken::RefersToField() const {
   if (Kind == TExpKind::Field) return true;

@@ -162,5 +162,7 @@ std::string ConversionErrorText(std::string_view text, uint8_t type);
 
 //! A compact form of the tree for diagnostics: "(a + (b * 2))".
 std::string TreeText(const TExpToken& token);
+//! An operator's or predicate's text ("+", "<=", "NOT LIKE"); "" for the others.
+const char* OperatorText(TExpOp op);
 
 }  // namespace vevura

@@ -1231,23 +1231,6 @@ TExpOp Mirrored(TExpOp op) {
   }
 }
 
-const char* ComparisonText(TExpOp op) {
-  switch (op) {
-    case TExpOp::Less:
-      return "<";
-    case TExpOp::LessEqual:
-      return "<=";
-    case TExpOp::Greater:
-      return ">";
-    case TExpOp::GreaterEqual:
-      return ">=";
-    case TExpOp::NotEqual:
-      return "<>";
-    default:
-      return "=";
-  }
-}
-
 // Folds a field-free operand that is a constant, possibly under unary + or -.
 // Other field-free operands are left for evaluation.
 std::unique_ptr<TExpToken> Fold(std::unique_ptr<TExpToken> node) {
@@ -1364,7 +1347,7 @@ std::unique_ptr<TExpToken> TExpressionParser::Compile(const TExpToken& node,
     if (copy->Right->Kind == TExpKind::Field && copy->Left->Kind != TExpKind::Field) {
       std::swap(copy->Left, copy->Right);
       copy->Op = Mirrored(copy->Op);
-      copy->Text = ComparisonText(copy->Op);
+      copy->Text = OperatorText(copy->Op);
     }
     copy->Right = FoldFor(std::move(copy->Right), *copy->Left);
     copy->Caseless = SameCaseWrapping(*copy->Left, {copy->Right.get()});

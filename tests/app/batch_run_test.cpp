@@ -29,14 +29,6 @@ Lines SplitLines(const std::string& text) {
   return lines;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::unique_ptr<platform::OsFile> file = platform::Fs().Open(path, platform::OpenOptions());
-  if (!file) return "<missing>";
-  std::string text(static_cast<size_t>(file->Size()), '\0');
-  file->ReadAt(0, text.data(), static_cast<int64_t>(text.size()));
-  return text;
-}
-
 //! The catalog's records in RECID order, with their RECIDs.
 std::vector<TCatalogRecord> ReadCatalog(const std::string& dir, std::vector<int32_t>* ids) {
   std::vector<TCatalogRecord> records;
@@ -73,7 +65,7 @@ TEST(BatchRun, ATreeOfThousandsOfLicFilesBecomesTheCatalogItsListDescribes) {
   ASSERT_EQ(RunBatch(source.Root(), catalog, false, out, err, false), 0) << err.str();
   EXPECT_EQ(err.str(), "");
   EXPECT_EQ(SplitLines(out.str()), expected);
-  EXPECT_EQ(ReadFile(catalog + "/" + kListFileName), ListFileText(expected));
+  EXPECT_EQ(test::ReadWholeFile(catalog + "/" + kListFileName), ListFileText(expected));
 
   std::vector<int32_t> ids;
   const std::vector<TCatalogRecord> records = ReadCatalog(catalog, &ids);
@@ -127,7 +119,7 @@ TEST(BatchRun, ChecksAndErrorsEndTheRunWithTheirMessage) {
   std::ostringstream list, error;
   EXPECT_EQ(RunBatch(tree.Path("root"), catalog, false, list, error, false), 1);
   EXPECT_NE(error.str(), "");
-  EXPECT_EQ(ReadFile(catalog + "/" + kListFileName), "<missing>");
+  EXPECT_EQ(test::ReadWholeFile(catalog + "/" + kListFileName), "<missing>");
 
   // An old catalog another session has open is neither deleted nor changed.
   tree.File("root/b/2.lic", test::UsableLic("SECOND", "2.tif"));

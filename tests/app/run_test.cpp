@@ -18,16 +18,6 @@
 namespace vevura::app {
 namespace {
 
-std::string ReadWholeFile(const std::string& path) {
-  platform::OpenOptions options;
-  options.access = platform::OpenAccess::ReadOnly;
-  std::unique_ptr<platform::OsFile> file = platform::Fs().Open(path, options);
-  if (!file) return "<missing>";
-  std::string text(static_cast<size_t>(file->Size()), '\0');
-  file->ReadAt(0, text.data(), static_cast<int64_t>(text.size()));
-  return text;
-}
-
 TEST(RunValidation, TrimRemovesBlanksAndControlCharactersAtBothEndsOnly) {
   EXPECT_EQ(TrimField("  /a b/c \t\r\n"), "/a b/c");
   EXPECT_EQ(TrimField(std::string("\0\x1f x\x7f\xA0 ", 7)), "x\x7f\xA0");
@@ -87,11 +77,11 @@ TEST(ListFile, SavedOnlyAfterARecordWithCrLfLinesReplacingAnOldFile) {
   std::string cat = tree.Dir("cat");
   tree.File("cat/Tornip.txt", std::string(1000, 'o'));
   SaveListFile(cat, {"Root Dir   : /r", "", "1 Records Added to Database"});
-  EXPECT_EQ(ReadWholeFile(cat + "/Tornip.txt"),
+  EXPECT_EQ(test::ReadWholeFile(cat + "/Tornip.txt"),
             "Root Dir   : /r\r\n\r\n1 Records Added to Database\r\n");
   EXPECT_EQ(platform::CurrentDirectory(), test::PhysicalPath(cat));
   SaveListFile(cat + "/", {});
-  EXPECT_EQ(ReadWholeFile(cat + "/Tornip.txt"), "");
+  EXPECT_EQ(test::ReadWholeFile(cat + "/Tornip.txt"), "");
   EXPECT_THROW(SaveListFile(tree.Path("none"), {"x"}), EInOutError);
 }
 

@@ -77,6 +77,18 @@ class TempTree {
   std::string root_;
 };
 
+//! The whole contents of the file at path; "<missing>" when it cannot be
+//! opened.
+inline std::string ReadWholeFile(const std::string& path) {
+  platform::OpenOptions options;
+  options.access = platform::OpenAccess::ReadOnly;
+  std::unique_ptr<platform::OsFile> file = platform::Fs().Open(path, options);
+  if (!file) return "<missing>";
+  std::string text(static_cast<size_t>(file->Size()), '\0');
+  file->ReadAt(0, text.data(), static_cast<int64_t>(text.size()));
+  return text;
+}
+
 //! Restores the process's current directory when it goes out of scope.
 class CurrentDirectoryGuard {
  public:

@@ -37,16 +37,6 @@ int app_argc = 1;
 char app_name[] = "test_window";
 char* app_argv[] = {app_name, nullptr};
 
-std::string ReadWholeFile(const std::string& path) {
-  platform::OpenOptions options;
-  options.access = platform::OpenAccess::ReadOnly;
-  std::unique_ptr<platform::OsFile> file = platform::Fs().Open(path, options);
-  if (!file) return "<missing>";
-  std::string text(static_cast<size_t>(file->Size()), '\0');
-  file->ReadAt(0, text.data(), static_cast<int64_t>(text.size()));
-  return text;
-}
-
 // A usable LIC file: the well, group, depth type and unit, depths and image.
 std::string Lic(const std::string& well, const std::string& image, const std::string& more = "") {
   return "WELL,\"" + well + "\"\r\nGROUP,1,\"GR NPHI\"\r\n" + more + "FILE,\"" + image + "\"\r\n";
@@ -238,7 +228,7 @@ TEST_F(WindowTest, RunFillsTheListTheCatalogAndTheListFile) {
 
   std::string list_text;
   for (const std::string& line : lines) list_text += line + "\r\n";
-  EXPECT_EQ(ReadWholeFile(cat_ + "/Tornip.txt"), list_text);
+  EXPECT_EQ(test::ReadWholeFile(cat_ + "/Tornip.txt"), list_text);
 
   const std::string dir = test::PhysicalPath(root_);
   std::vector<Row> rows = ReadCatalog(cat_);
