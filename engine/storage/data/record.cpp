@@ -51,7 +51,7 @@ void TRecord::StoreTo(uint8_t* disk) {
 
 void TRecord::SetStatus(uint8_t status) {
   data_[kStatusOffset] = status;
-  dirty_ = true;
+  MarkDirty();
 }
 
 int32_t TRecord::NextFree() const {
@@ -60,7 +60,7 @@ int32_t TRecord::NextFree() const {
 
 void TRecord::SetNextFree(int32_t number) {
   PutInt32(&data_[kRecordLinkOffset], number);
-  dirty_ = true;
+  MarkDirty();
 }
 
 int32_t TRecord::AutoIncValue() const {
@@ -69,25 +69,27 @@ int32_t TRecord::AutoIncValue() const {
 
 void TRecord::SetAutoIncValue(int32_t value) {
   PutInt32(&data_[kRowIdOffset], value);
-  dirty_ = true;
+  MarkDirty();
 }
 
 void TRecord::SetRecordNumber(int32_t number) {
   if (number == record_number_) return;
   record_number_ = number;
   if (IsFree() == rsLive) PutInt32(&data_[kRecordLinkOffset], number);
+  if (dirty_) owner_->RecordDirtied(number);
 }
 
 void TRecord::SetFieldsFrom(const uint8_t* other) {
   std::memcpy(&data_[kRecordHeaderSize], other + kRecordHeaderSize,
               record_size_ - kRecordHeaderSize);
-  dirty_ = true;
+  MarkDirty();
 }
 
 void TRecord::Assign(const TRecord& other) {
   owner_ = other.owner_;
-  dirty_ = other.dirty_;
   record_number_ = other.record_number_;
+  dirty_ = false;
+  if (other.dirty_) MarkDirty();
   std::memcpy(data_.data(), other.data_.data(), std::min(record_size_, other.record_size_));
 }
 
@@ -96,7 +98,7 @@ bool TRecord::SameAs(const uint8_t* image) const {
 }
 
 std::span<uint8_t> TRecord::MutableData() {
-  dirty_ = true;
+  MarkDirty();
   return {data_.data(), record_size_};
 }
 

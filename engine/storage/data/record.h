@@ -34,6 +34,9 @@ class TRecordOwner {
   virtual bool Encrypted() const = 0;
   //! Hands out the next auto-increment value of the table.
   virtual int32_t NextAutoIncValue() = 0;
+  //! A buffer of record number went from clean to dirty (or changed number
+  //! while dirty), so that writing back need not look at every buffer.
+  virtual void RecordDirtied(int32_t number) = 0;
 };
 
 //! Granule of a record buffer's data block.
@@ -96,7 +99,13 @@ class TRecord : public TRecencyLink<TRecord> {
   int32_t RecordNumber() const { return record_number_; }
   bool Dirty() const { return dirty_; }
   //! Marks the image changed (or, with false, written).
-  void SetDirty(bool dirty) { dirty_ = dirty; }
+  void SetDirty(bool dirty) {
+    if (dirty) {
+      MarkDirty();
+    } else {
+      dirty_ = false;
+    }
+  }
   uint32_t RecordSize() const { return record_size_; }
   //! The size of the data block.
   uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
@@ -108,6 +117,13 @@ class TRecord : public TRecencyLink<TRecord> {
   std::span<uint8_t> MutableData();
 
  private:
+  //! Sets the dirty flag, telling the owner when it was clear.
+  void MarkDirty() {
+    if (dirty_) return;
+    dirty_ = true;
+    owner_->RecordDirtied(record_number_);
+  }
+
   friend class TRecordCache;
 
   TRecordOwner* owner_;        //!< the data file the record belongs to

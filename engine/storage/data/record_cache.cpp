@@ -29,6 +29,11 @@ const TRecord* TRecordCache::Peek(int32_t number) const {
   return it == buffers_.end() ? nullptr : it->second.get();
 }
 
+TRecord* TRecordCache::Peek(int32_t number) {
+  auto it = buffers_.find(number);
+  return it == buffers_.end() ? nullptr : it->second.get();
+}
+
 TRecord* TRecordCache::Reusable() const {
   return recent_.FindOldest([](const TRecord& r) { return !r.dirty_ && !r.Pinned(); });
 }

@@ -67,6 +67,7 @@ class TRecordCache {
   //! The buffer of record number without touching the most-recently-used
   //! list; nullptr when it is not cached.
   const TRecord* Peek(int32_t number) const;
+  TRecord* Peek(int32_t number);
   //! The least recently used buffer that is neither dirty nor pinned, or nullptr.
   TRecord* Reusable() const;
   //! A spare buffer from the pool given number, zeroed, inserted at its

@@ -211,6 +211,12 @@ void TRecordStorage::SetFirstFree(int32_t number) {
 // Writing back and trimming
 
 bool TRecordStorage::FlushRecords() {
+  // Only the buffers named in dirtied_ can be dirty, so a shared table that
+  // writes after every change does not walk its whole cache each time.
+  std::sort(dirtied_.begin(), dirtied_.end());
+  dirtied_.erase(std::unique(dirtied_.begin(), dirtied_.end()), dirtied_.end());
+  std::vector<int32_t> candidates;
+  candidates.swap(dirtied_);
   std::vector<TRecord*> run;
   bool written = false;
   auto write_run = [&] {
@@ -219,16 +225,26 @@ bool TRecordStorage::FlushRecords() {
     run.clear();
     written = true;
   };
-  for (const std::unique_ptr<TRecord>& buffer : cache_.Buffers()) {
-    const int32_t number = buffer->RecordNumber();
-    if (!buffer->Dirty() || buffer->Pinned() ||
-        (number >= window_first_ && number <= window_last_)) {
-      continue;
+  try {
+    for (const int32_t number : candidates) {
+      TRecord* buffer = cache_.Peek(number);
+      if (buffer == nullptr || !buffer->Dirty()) continue;
+      if (buffer->Pinned() || (number >= window_first_ && number <= window_last_)) {
+        dirtied_.push_back(number);
+        continue;
+      }
+      if (!run.empty() && run.back()->RecordNumber() + 1 != number) write_run();
+      run.push_back(buffer);
     }
-    if (!run.empty() && run.back()->RecordNumber() + 1 != number) write_run();
-    run.push_back(buffer.get());
+    write_run();
+  } catch (...) {
+    // What was not written stays named, for the next write-back.
+    for (const int32_t number : candidates) {
+      const TRecord* buffer = cache_.Peek(number);
+      if (buffer != nullptr && buffer->Dirty()) dirtied_.push_back(number);
+    }
+    throw;
   }
-  write_run();
   return written;
 }
 

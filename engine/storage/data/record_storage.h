@@ -169,7 +169,10 @@ class TRecordStorage final : public TRecordOwner {
   //! remain or only pinned ones are left; room := max(count, capacity).
   void TrimCache();
   //! Forgets every buffer without writing it.
-  void DropAllRecords() { cache_.DropAll(); }
+  void DropAllRecords() {
+    cache_.DropAll();
+    dirtied_.clear();
+  }
 
   //! File offset of record number.
   int64_t RecordOffset(int32_t number) const;
@@ -182,6 +185,7 @@ class TRecordStorage final : public TRecordOwner {
   uint32_t RecordSize() const override;
   bool Encrypted() const override;
   int32_t NextAutoIncValue() override { return host_.NextAutoIncValue(); }
+  void RecordDirtied(int32_t number) override { dirtied_.push_back(number); }
 
  private:
   //! Step 2 of GetRecord: a new slot at the end of the file.
@@ -226,7 +230,10 @@ class TRecordStorage final : public TRecordOwner {
   int32_t window_last_ = -1;           //!< last record of the read in progress
   std::vector<uint8_t> read_buffer_;   //!< bytes of the run being read
   std::vector<uint8_t> write_buffer_;  //!< bytes of the run being written
-  bool written_ = false;               //!< records written since SizeCache
+  //! Numbers of the buffers that became dirty since the last write-back
+  //! (and of those it left dirty); may repeat and name clean buffers.
+  std::vector<int32_t> dirtied_;
+  bool written_ = false;  //!< records written since SizeCache
 };
 
 //! A pinned record buffer, released when the reference goes.

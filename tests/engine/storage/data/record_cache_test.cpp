@@ -21,6 +21,7 @@ class TFakeOwner : public TRecordOwner {
   uint32_t RecordSize() const override { return size; }
   bool Encrypted() const override { return encrypted; }
   int32_t NextAutoIncValue() override { return ++last_auto_inc; }
+  void RecordDirtied(int32_t) override {}
 
   uint32_t size = 100;
   bool encrypted = false;
