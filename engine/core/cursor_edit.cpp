@@ -439,10 +439,7 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
   }
   TakeSnapshot();
   std::copy(image.begin(), image.end(), buffer.begin());
-  if (record_number_order_ && active_ != nullptr) {
-    if (n > active_->Size()) active_->SetSize(n);
-    active_->Set(n);
-  }
+  RecordStored(n, image);
   if (position_on_record) {
     PositionOnRecord(image, n);
     ReadCurrentRecord();
@@ -512,6 +509,7 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   TakeSnapshot();
   current_ = image;
   EndEdit();
+  RecordStored(n, image);
   std::copy(image.begin(), image.end(), buffer.begin());
   // The edit's own lock (lpPessimistic) ends with the post when asked.
   if (!optimistic && unlock_after && LockedRecord() == n) scope.AdoptRecordLock(n);
@@ -561,7 +559,7 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
   }
   TakeSnapshot();
   EndEdit();
-  if (record_number_order_ && active_ != nullptr) active_->Clear(n);
+  RecordRemoved(n);
   if (reposition) {
     pos_.Clear();
     GotoBookmarkInside(bookmark);

@@ -22,11 +22,7 @@ void TDataCursor::SelectIndex(uint8_t index) {
   }
   pos_.Clear();
   path_.Clear();
-  if (record_number_order_) {
-    BuildActiveRecords();
-  } else {
-    active_.reset();
-  }
+  ComputeVisible();
 }
 
 void TDataCursor::ClearPosition() {
@@ -73,14 +69,15 @@ bool TDataCursor::EdgeEntry(bool last, TIndexPosition* pos) {
     found = tree.SeekNotBelow(range_low_.data(), KeyLength(), pos);
   }
   CheckRestart();
-  return found && InRange(*pos);
+  return found && InRange(*pos) && (!filtering_ || SkipHidden(!last, pos));
 }
 
 int32_t TDataCursor::EdgeRecord(bool last) const {
-  int32_t position = last ? active_->Size() + 1 : 0;
+  const TRecordsBitmap& records = OrderBits();
+  int32_t position = last ? records.Size() + 1 : 0;
   int32_t passed = 0;
   bool found =
-      last ? active_->FindPrior(position, 1, passed) : active_->FindNext(position, 1, passed);
+      last ? records.FindPrior(position, 1, passed) : records.FindNext(position, 1, passed);
   return found ? position : 0;
 }
 
@@ -116,8 +113,9 @@ bool TDataCursor::Step(bool forward) {
   if (record_number_order_) {
     int32_t position = record_number_;
     int32_t passed = 0;
+    const TRecordsBitmap& records = OrderBits();
     bool found =
-        forward ? active_->FindNext(position, 1, passed) : active_->FindPrior(position, 1, passed);
+        forward ? records.FindNext(position, 1, passed) : records.FindPrior(position, 1, passed);
     if (!found) return false;
     StandOnRecord(position);
     return true;
@@ -128,6 +126,7 @@ bool TDataCursor::Step(bool forward) {
   bool found = forward ? tree.Next(&pos) : tree.Prior(&pos);
   CheckRestart();
   if (!found || !InRange(pos)) return false;
+  if (filtering_ && !SkipHidden(forward, &pos)) return false;
   StandOn(pos);
   return true;
 }
@@ -238,6 +237,11 @@ void TDataCursor::BuildActiveRecords() {
   if (active_ == nullptr) active_ = std::make_unique<TRecordsBitmap>();
   const int32_t slots = std::max(0, table_->DataFile().Header().NextRecordNumber - 1);
   active_->SetSize(slots);
+  if (table_->IndexFile().GetActiveRecordCount() == slots) {
+    // No deleted slots: every record is active without reading index 31.
+    active_->SetAll();
+    return;
+  }
   active_->ClearAll();
   // Index 31 keys of live records begin with status 0.
   std::array<uint8_t, kSlotKeyLength> low{};
@@ -294,8 +298,10 @@ int64_t TDataCursor::GetRecNo() {
   return ReadBracket([&]() -> int64_t {
     if (PositionCode() != kCursorOnRecord) return 0;
     if (record_number_order_) {
-      return active_->Test(record_number_) ? active_->CountBefore(record_number_) + 1 : 0;
+      const TRecordsBitmap& records = OrderBits();
+      return records.Test(record_number_) ? records.CountBefore(record_number_) + 1 : 0;
     }
+    if (filtering_) return VisiblePlace();
     int64_t sequence = SequenceNumber();
     ComputeRangeBounds();
     if (sequence == 0 || range_first_ == 0) return 0;
@@ -305,6 +311,7 @@ int64_t TDataCursor::GetRecNo() {
 
 int64_t TDataCursor::GetRecordCount() {
   return ReadBracket([&]() -> int64_t {
+    if (filtering_) return visible_count_;
     if (record_number_order_) return table_->IndexFile().GetActiveRecordCount();
     ComputeRangeBounds();
     if (range_first_ == 0 || range_last_ == 0) return 0;
@@ -319,13 +326,19 @@ bool TDataCursor::SetRecNo(int64_t n) {
       int32_t position = 0;
       int32_t passed = 0;
       int32_t k = static_cast<int32_t>(std::clamp<int64_t>(n, 1, INT32_MAX));
-      if (active_->FindNext(position, k, passed)) {
+      const TRecordsBitmap& records = OrderBits();
+      if (records.FindNext(position, k, passed)) {
         StandOnRecord(position);
       } else if (!GoToEdge(true)) {
         SetEmpty();
       }
       ReadCurrentRecord();
-      return PositionCode() == kCursorOnRecord && active_->CountBefore(record_number_) + 1 == n;
+      return PositionCode() == kCursorOnRecord && records.CountBefore(record_number_) + 1 == n;
+    }
+    if (filtering_) {
+      if (!StandOnVisible(std::max<int64_t>(n, 1))) SetEmpty();
+      ReadCurrentRecord();
+      return PositionCode() == kCursorOnRecord && VisiblePlace() == n;
     }
     ComputeRangeBounds();
     if (range_first_ == 0) {

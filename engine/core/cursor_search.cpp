@@ -88,7 +88,7 @@ bool TDataCursor::SeekKey(const uint8_t* key, size_t) {
   TIndexPosition pos;
   bool found = Tree(active_index_).SeekNotBelow(target, KeyLength(), &pos);
   CheckRestart();
-  if (found && InRange(pos)) {
+  if (found && InRange(pos) && (!filtering_ || SkipHidden(true, &pos))) {
     StandOn(pos);
     return true;
   }
@@ -135,6 +135,7 @@ void TDataCursor::SetRange(bool key_is_raw, std::span<const uint8_t> low, int lo
     BuildSearchKey(low, key_is_raw, low_field_count, 0, false, range_low_.data());
     BuildSearchKey(high, key_is_raw, high_field_count, 0, true, range_high_.data());
     range_active_ = true;
+    if (filtering_) ComputeVisible();
     Relocate(here, bof, eof);
     ReadCurrentRecord();
   });
@@ -148,6 +149,7 @@ void TDataCursor::CancelRange() {
     const bool bof = bof_;
     const bool eof = eof_;
     range_active_ = false;
+    if (filtering_) ComputeVisible();
     Relocate(here, bof, eof);
     ReadCurrentRecord();
   });
@@ -234,13 +236,14 @@ bool TDataCursor::GotoBookmarkInside(const TBookmark& bookmark) {
       return false;
     }
     int32_t n = GetInt32(bookmark.data());
-    if (active_->Test(n)) {
+    const TRecordsBitmap& records = OrderBits();
+    if (records.Test(n)) {
       StandOnRecord(n);
       return true;
     }
     int32_t position = n;
     int32_t passed = 0;
-    if (active_->FindNext(position, 1, passed)) {
+    if (records.FindNext(position, 1, passed)) {
       StandOnRecord(position);
     } else if (!GoToEdge(true)) {
       SetEmpty();
@@ -298,7 +301,7 @@ void TDataCursor::Relocate(const TBookmark& bookmark, bool bof, bool eof) {
 void TDataCursor::Reposition() {
   pos_.Clear();
   path_.Clear();
-  if (record_number_order_) BuildActiveRecords();
+  if (record_number_order_ || filtering_) ComputeVisible();
   Relocate(remembered_, remembered_bof_, remembered_eof_);
   ReadCurrentRecord();
 }
@@ -327,6 +330,15 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
     clone->range_low_ = range_low_;
     clone->range_high_ = range_high_;
     clone->range_active_ = true;
+  }
+  if (!filters_.empty()) {
+    for (const auto& filter : filters_) {
+      TFilter* copy = filter->IsCallback()
+                          ? clone->AddCallbackFilter(filter->callback_)
+                          : clone->AddFilter(filter->expression_->Clone(), filter->settings_);
+      copy->active_ = filter->active_;
+    }
+    clone->FiltersChanged();
   }
   if (PositionCode() == kCursorOnRecord) {
     clone->GotoBookmark(GetBookmark(), true);

@@ -9,6 +9,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_lock_guards.h"
+#include "engine/expr/records_bitmap_stack.h"
 #include "engine/storage/common/byte_order.h"
 #include "platform/locale.h"
 
@@ -172,6 +173,10 @@ void TDataCursor::ReleaseBuffers() {
   for (auto& keys : keys_) keys.reset();
   text_rules_.reset();
   active_.reset();
+  filters_.clear();
+  filtering_ = false;
+  if (visible_ != nullptr) ReturnRecordsBitmap(std::move(visible_));
+  visible_count_ = 0;
   current_.clear();
   range_low_.clear();
   range_high_.clear();

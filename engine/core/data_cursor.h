@@ -54,9 +54,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/cursor_filter.h"
 #include "engine/core/cursor_locks.h"
 #include "engine/core/data_session.h"
 #include "engine/core/table_target.h"
+#include "engine/expr/expression_evaluator.h"
 #include "engine/expr/records_bitmap.h"
 #include "engine/storage/blob/blob_buffer.h"
 #include "engine/storage/common/scramble.h"
@@ -194,6 +196,31 @@ class TDataCursor final : public TCursorTableLocks,
   //! Ends an edit without posting: releases its record lock (lpPessimistic)
   //! or clears the edit-changed mark (lpOptimistic).
   void CancelEdit();
+
+  // ----- Filters (cursor_filters.cpp) -----
+  //! Parses text as a filter expression, resolves it against the table's
+  //! fields and compiles it with the settings; adds the filter, inactive,
+  //! before the callback filters. VEVURA_INVALIDFILTER for a text that does
+  //! not parse or is not boolean, VEVURA_INTERNALLIMIT for a 65th filter.
+  TFilter* AddFilter(const std::string& text, const TFilterSettings& settings);
+  //! Adds a tree already resolved against this table and compiled.
+  TFilter* AddFilter(std::unique_ptr<TExpToken> compiled, const TFilterSettings& settings);
+  //! Adds a callback filter, inactive, after every other filter: it sees only
+  //! the records the filters before it let through.
+  TFilter* AddCallbackFilter(TFilterCallback callback);
+  //! Removes the filter (nullptr: every filter). VEVURA_NOSUCHFILTER for a
+  //! filter of no cursor or of another one.
+  void RemoveFilter(TFilter* filter);
+  //! Makes the filter (nullptr: every filter) take part, or not; the cursor
+  //! stays on its record while it is visible, else on the next visible one.
+  void ActivateFilter(TFilter* filter);
+  void DeactivateFilter(TFilter* filter);
+  int GetFilterOptimizeLevel(const TFilter* filter) const;
+  //! Computes the bitmaps of the active filters and the visible records again.
+  void RefreshFilters();
+  //! Some filter is active.
+  bool Filtered() const { return filtering_; }
+  size_t FilterCount() const { return filters_.size(); }
 
   // ----- BLOB fields (result codes, 0 on success) -----
   //! Opens the field's BLOB in a buffer of the cursor (or counts one more
@@ -468,6 +495,61 @@ class TDataCursor final : public TCursorTableLocks,
   //! A word-index field's text; a memo's from its open buffer or its stored BLOB.
   std::string TextOf(const TFieldDescriptor& field, std::span<const uint8_t> record);
 
+  // ----- Filters (cursor_filters.cpp) -----
+  //! A condition of one field that an index answers.
+  struct TConditionPlan {
+    const TExpToken* Node = nullptr;
+    uint8_t Index = 0;  //!< the index whose first field the condition tests
+    size_t Prefix = 0;  //!< bytes of that field's slot in the keys
+    bool StringField = false;
+  };
+  TFilter* InsertFilter(std::unique_ptr<TFilter> filter);
+  //! The filter's place in filters_; VEVURA_NOSUCHFILTER when it is none.
+  size_t FilterIndex(const TFilter* filter) const;
+  void SetFilterActive(TFilter* filter, bool active);
+  //! The context a filter's tree is evaluated in.
+  TEvaluationContext EvaluationContext();
+  //! 2, 1 or 0 for a node (bottom-up); an AND puts its answerable side first.
+  int NodeLevel(TExpToken& node);
+  //! The index plan of a condition on one field; false when no index answers it.
+  bool PlanCondition(const TExpToken& node, TConditionPlan* plan) const;
+  //! The key of the plan's index for a record whose first field holds constant.
+  bool ConstantKey(const TConditionPlan& plan, const TExpToken& constant,
+                   std::vector<uint8_t>* key) const;
+  //! The records of the keys whose first plan.Prefix bytes lie between low and high.
+  void CollectRange(const TConditionPlan& plan, const uint8_t* low, const uint8_t* high,
+                    TRecordsBitmap& out);
+  //! The records whose key equals constant's in the plan's field slot.
+  void CollectEqual(const TConditionPlan& plan, const TExpToken& constant, TRecordsBitmap& out);
+  //! The records an answerable condition accepts, within b.
+  void NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& b);
+  //! Keeps in b the records the node accepts.
+  void NarrowByNode(TExpToken& node, TRecordsBitmap& b);
+  //! Reads the records of b one by one and keeps those the node (or the
+  //! callback) accepts.
+  void NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,
+                            TRecordsBitmap& b);
+  //! The visible records computed from scratch (inside a read bracket).
+  void ComputeVisible();
+  //! After a change of filters, range or index: the visible records and the
+  //! position on a visible record.
+  void FiltersChanged();
+  //! The cursor stored record at n, or removed the record of n: the bitmaps
+  //! follow without a full computation.
+  void RecordStored(int32_t n, std::span<const uint8_t> record);
+  void RecordRemoved(int32_t n);
+  //! Record n is shown: no filter is active or its visible bit is set.
+  bool Visible(int32_t n) const { return !filtering_ || visible_->Test(n); }
+  //! The records record-number order walks: visible or active ones.
+  const TRecordsBitmap& OrderBits() const { return filtering_ ? *visible_ : *active_; }
+  //! Index order with a filter: from pos, the first visible entry in the
+  //! range in direction; false when none.
+  bool SkipHidden(bool forward, TIndexPosition* pos);
+  //! Index order with a filter: visible entries from the range's start to
+  //! the current one (its place), or the n-th visible entry.
+  int64_t VisiblePlace();
+  bool StandOnVisible(int64_t n);
+
   // ----- BLOBs (cursor_blob.cpp) -----
   //! The cursor's buffer that the field of record refers to, or nullptr.
   TBlobBuffer* BlobOf(const TFieldDescriptor& field, std::span<const uint8_t> record) const;
@@ -540,6 +622,12 @@ class TDataCursor final : public TCursorTableLocks,
   std::vector<uint8_t> range_high_;  //!< kMaxKeyLength bytes
   int64_t range_first_ = 0;          //!< sequence number of the first entry
   int64_t range_last_ = 0;           //!< sequence number of the last entry
+
+  std::vector<std::unique_ptr<TFilter>> filters_;  //!< expression filters, then callbacks
+  bool filtering_ = false;                         //!< some filter is active
+  bool computing_filters_ = false;                 //!< ComputeVisible is running
+  std::unique_ptr<TRecordsBitmap> visible_;        //!< visible records while filtering
+  int64_t visible_count_ = 0;                      //!< records set in visible_
 
   TBookmark remembered_;  //!< where a refresh comes back to
   bool remembered_bof_ = false;

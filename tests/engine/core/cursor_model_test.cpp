@@ -26,6 +26,7 @@
 #include "engine/core/data_cursor.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_verify.h"
+#include "engine/expr/expression_evaluator.h"
 #include "engine/storage/common/byte_order.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/cursor_model_support.h"
@@ -132,6 +133,7 @@ class CursorModelTest : public EngineTest {
  protected:
   void TearDown() override {
     reader_.reset();
+    watcher_.reset();
     writers_.clear();
     EngineTest::TearDown();
   }
@@ -209,11 +211,31 @@ class CursorModelTest : public EngineTest {
   }
   void CheckBlobs(TDataCursor& c);
 
+  // ----- Filters -----
+  //! A filter text over the table's fields: conditions indexes answer,
+  //! conditions they cannot, arithmetic, and ANDs, ORs and NOTs of them.
+  std::string RandomFilterText(int depth = 0);
+  std::string RandomCondition();
+  //! The rows of the order that pass the filter's tree (as the evaluator
+  //! sees them) and, with odd_row_ids, have an odd row id.
+  std::vector<const TModelRow*> Passing(const std::vector<const TModelRow*>& rows,
+                                        const TFilter& filter, bool odd_row_ids) const;
+  bool Passes(const TModelRow& row, const TFilter& filter, bool odd_row_ids) const;
+  //! A random expression filter (with a callback filter behind it now and
+  //! then) on the first cursor: every order walked, numbered, searched and
+  //! ranged through it, then an insert and a delete through the filtered
+  //! cursor; and a second cursor's filter kept over the whole run, which
+  //! other cursors' changes must reach.
+  void CheckFilters();
+  void CheckFilteredOrder(TDataCursor& c, const TOrder& order, const TFilter& filter, bool odd);
+
   TModelConfig config_;
   std::mt19937 random_;
   std::unique_ptr<TTableModel> model_;
   std::vector<std::unique_ptr<TDataCursor>> writers_;  //!< cursors that change the table
   std::unique_ptr<TDataCursor> reader_;                //!< record-number order (shared tables)
+  std::unique_ptr<TDataCursor> watcher_;  //!< keeps one filter over the run (shared tables)
+  TFilter* watched_ = nullptr;            //!< the watcher's filter
   std::vector<TFieldDescriptor> fields_;
   std::vector<std::unique_ptr<TKeyContext>> contexts_;  //!< by index number 0 to 5
   std::vector<TOrder> orders_;
@@ -617,6 +639,8 @@ void CursorModelTest::CheckAll() {
   EXPECT_EQ(clone->RecordNumber(), c.RecordNumber());
   EXPECT_EQ(clone->GetRecordCount(), static_cast<int64_t>(model_->Size()));
   clone.reset();
+  CheckFilters();
+  if (HasFatalFailure()) return;
   if (config_.Blobs) CheckBlobs(c);
   if (config_.Primary) CheckRecordOrderCursor();
   TTableVerifyReport report = VerifyTable(*directory_, kTable, config_.InMemory);
@@ -897,6 +921,168 @@ void CursorModelTest::CheckBlobs(TDataCursor& c) {
 }
 
 // ---------------------------------------------------------------------------
+// Filters
+
+std::string CursorModelTest::RandomCondition() {
+  static const char* const kComparisons[] = {"=", "<>", "<", "<=", ">", ">="};
+  const std::string op = kComparisons[Random(6)];
+  const int codes = 5 * static_cast<int>(model_->Size()) + 50;
+  auto code = [&] { return std::to_string(Random(codes) - 25); };
+  auto name = [&] { return "'" + RandomName() + "'"; };
+  auto day = [&] {
+    TExpToken t;
+    t.SetDate(738000 + Random(32) - 1);
+    return "'" + ValueText(t) + "'";
+  };
+  switch (Random(16)) {
+    case 0:
+      return "CODE " + op + " " + code();
+    case 1:
+      return code() + " " + op + " CODE";  // the field on the right
+    case 2:
+      return std::string("CODE ") + (Chance(50) ? "NOT " : "") + "BETWEEN " + code() + " AND " +
+             code();
+    case 3:
+      return std::string("CODE ") + (Chance(50) ? "NOT " : "") + "IN (" + code() + ", " + code() +
+             ", " + code() + ")";
+    case 4:
+      return std::string("CODE IS ") + (Chance(50) ? "NOT " : "") + "NULL";
+    case 5:
+    case 6:
+      return "NAME " + op + " " + name();
+    case 7:
+      return std::string("NAME ") + (Chance(50) ? "NOT " : "") + "IN (" + name() + ", " + name() +
+             ")";
+    case 8:
+      return "PRICE " + op + " " + std::to_string(Random(60) * 0.25 - 5).substr(0, 5);
+    case 9:
+      return "CAT " + op + " " + std::to_string(Random(9) - 3);
+    case 10:
+      return "DAY " + op + " " + day();
+    case 11:
+      return std::string("DAY IS ") + (Chance(50) ? "NOT " : "") + "NULL";
+    case 12:
+      return "ID " + op + " " + std::to_string(Random(static_cast<int>(model_->Size()) + 10));
+    case 13:
+      return "CODE + CAT " + op + " " + code();  // evaluated record by record
+    case 14:
+      return std::string("NAME LIKE '") + (Chance(50) ? "%" : "") + RandomName() + "%'";
+    default:
+      return "PRICE * 2 " + op + " CODE";
+  }
+}
+
+std::string CursorModelTest::RandomFilterText(int depth) {
+  const int pick = depth < 2 ? Random(10) : 9;
+  if (pick < 3)
+    return "(" + RandomFilterText(depth + 1) + ") AND (" + RandomFilterText(depth + 1) + ")";
+  if (pick < 5)
+    return "(" + RandomFilterText(depth + 1) + ") OR (" + RandomFilterText(depth + 1) + ")";
+  if (pick < 6) return "NOT (" + RandomFilterText(depth + 1) + ")";
+  return RandomCondition();
+}
+
+bool CursorModelTest::Passes(const TModelRow& row, const TFilter& filter, bool odd_row_ids) const {
+  TEvaluationContext context;
+  context.Fields = &fields_;
+  context.LanguageId = config_.LanguageId;
+  context.SortId = config_.SortId;
+  context.TableName = kTable;
+  if (odd_row_ids && row.RowId % 2 == 0) return false;
+  return RecordPasses(*filter.Expression(), row.Image, context);
+}
+
+std::vector<const TModelRow*> CursorModelTest::Passing(const std::vector<const TModelRow*>& rows,
+                                                       const TFilter& filter,
+                                                       bool odd_row_ids) const {
+  std::vector<const TModelRow*> passing;
+  for (const TModelRow* row : rows) {
+    if (Passes(*row, filter, odd_row_ids)) passing.push_back(row);
+  }
+  return passing;
+}
+
+void CursorModelTest::CheckFilteredOrder(TDataCursor& c, const TOrder& order, const TFilter& filter,
+                                         bool odd) {
+  SwitchTo(c, order);
+  const std::vector<const TModelRow*> rows = Passing(Expected(order), filter, odd);
+  EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(rows.size()));
+  CheckWalk(c, order, rows);
+  if (HasFatalFailure()) return;
+  CheckRecordNumbers(c, rows);
+  if (order.RecordNumbers()) return;
+  CheckFindKey(c, order, rows);
+  CheckRange(c, order, rows);
+}
+
+void CursorModelTest::CheckFilters() {
+  TDataCursor& c = *writers_[0];
+  const std::string text = RandomFilterText();
+  SCOPED_TRACE("filter " + text);
+  TFilterSettings settings;
+  settings.IgnoreCase = Chance(30);
+  TFilter* filter = nullptr;
+  ASSERT_NO_THROW(filter = c.AddFilter(text, settings));
+  const bool odd = Chance(30);
+  if (odd) {
+    // Sees only what the expression let through.
+    c.AddCallbackFilter([this, filter](TDataCursor&, std::span<const uint8_t> record, int32_t) {
+      // (A record being inserted is not in the model yet.)
+      const TModelRow* row = model_->Find(RecordRowId(record));
+      EXPECT_TRUE(row == nullptr || Passes(*row, *filter, false)) << "a callback saw a hidden row";
+      return RecordRowId(record) % 2 == 1;
+    });
+  }
+  c.ActivateFilter(nullptr);
+  for (const TOrder& order : {orders_[Random(static_cast<int>(orders_.size()))],
+                              orders_[Random(static_cast<int>(orders_.size()))]}) {
+    SCOPED_TRACE("filtered order \"" + order.Name + "\"");
+    CheckFilteredOrder(c, order, *filter, odd);
+    if (HasFatalFailure()) return;
+  }
+  // An insert through the filtered cursor is visible at once when it passes.
+  std::vector<uint8_t> buffer(c.RecordSize());
+  c.InitRecord(buffer);
+  for (uint16_t n = kName; n <= kDay; ++n) RandomField(buffer, n);
+  if (!config_.Blobs && model_->Clash(*contexts_[kCodeIndex], buffer, 0) == nullptr) {
+    const int32_t slot = model_->NextSlot();
+    c.InsertRecord(buffer, true);
+    TModelRow row;
+    row.RowId = RecordRowId(buffer);
+    row.Image = Masked(buffer);
+    model_->Insert(row);
+    const bool passes = Passes(*model_->Find(row.RowId), *filter, odd);
+    EXPECT_EQ(c.RecordNumber() == slot, passes) << "the new record passes: " << passes;
+  }
+  const std::vector<const TModelRow*> visible = Passing(model_->InRecordOrder(), *filter, odd);
+  EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(visible.size()));
+  // A delete through it.
+  if (!visible.empty() && !config_.Blobs) {
+    const TModelRow& row = *visible[static_cast<size_t>(Random(static_cast<int>(visible.size())))];
+    StandOn(c, orders_[0], row);
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(c.GetCurrentRecord(buffer, false), kCursorOnRecord);
+    c.DeleteRecord(buffer, true);
+    model_->Delete(row.RowId);
+    EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(visible.size()) - 1);
+  }
+  c.RemoveFilter(nullptr);
+  EXPECT_EQ(c.FilterCount(), 0u);
+  EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(model_->Size()));
+  // Another cursor's filter, kept while the others change the table.
+  if (config_.Exclusive) return;
+  if (watcher_ == nullptr) {
+    watcher_ = NewCursor(false);
+    watched_ = watcher_->AddFilter("(CODE >= 10 AND CAT <> 0) OR NAME < 'c'", {});
+    watcher_->ActivateFilter(watched_);
+  }
+  SCOPED_TRACE("the watcher's filter");
+  const TOrder& order = orders_[Random(static_cast<int>(orders_.size()))];
+  SwitchTo(*watcher_, order);
+  CheckWalk(*watcher_, order, Passing(Expected(order), *watched_, false));
+}
+
+// ---------------------------------------------------------------------------
 // The run
 
 void CursorModelTest::Run(const TModelConfig& config) {
@@ -989,6 +1175,57 @@ TEST_F(CursorModelTest, MemoWordsAndBlobsExclusiveOptimistic) {
   config.Exclusive = true;
   config.Protocol = lpOptimistic;
   Run(config);
+}
+
+TEST_F(CursorModelTest, FilterLevelsAndErrors) {
+  TTableTarget target;
+  target.TableName = kTable;
+  target.Exclusive = true;
+  CreateTable(*directory_, target, ModelDefinition(TModelConfig{}));
+  std::unique_ptr<TDataCursor> c = NewCursor(false);
+  TFilterSettings caseless;
+  caseless.IgnoreCase = true;
+  struct TCase {
+    const char* Text;
+    bool IgnoreCase;
+    int Level;
+  } cases[] = {
+      {"CODE > 5", false, 2},
+      {"5 < CODE", false, 2},  // turned around
+      {"CODE BETWEEN 1 AND 9 OR CODE IN (20, 30)", false, 2},
+      {"NOT (DAY IS NULL)", false, 2},
+      {"NAME = 'ab'", true, 2},
+      {"NAME = 'ab'", false, 0},  // the NAME index ignores case
+      {"PRICE > 1.5", false, 0},  // the PRICE index is descending
+      {"CODE > CAT", false, 0},
+      {"CODE + 1 > 5", false, 0},
+      {"PRICE > 1 AND CODE > 5", false, 1},
+      {"PRICE > 1 OR CODE > 5", false, 0},
+  };
+  for (const TCase& test : cases) {
+    TFilter* filter = c->AddFilter(test.Text, test.IgnoreCase ? caseless : TFilterSettings{});
+    EXPECT_EQ(c->GetFilterOptimizeLevel(filter), test.Level) << test.Text;
+    if (test.Level == 1) {
+      EXPECT_EQ(TreeText(*filter->Expression()), "((CODE > 5) AND (PRICE > 1))")
+          << "the answerable side goes first";
+    }
+  }
+  c->RemoveFilter(nullptr);
+  const EVEVURAEngineError error = RaisedBy([&] { c->AddFilter("CODE + 1", {}); }).value();
+  EXPECT_EQ(error.ErrorCode, VEVURA_INVALIDFILTER);
+  EXPECT_NE(std::string(error.what())
+                .find("Filter error for the table 'STOCK' - filter expression must be a boolean "
+                      "expression"),
+            std::string::npos)
+      << error.what();
+  EXPECT_EQ(CodeRaisedBy([&] { c->AddFilter("CODE >", {}); }), VEVURA_INVALIDFILTER);
+  std::unique_ptr<TDataCursor> other = NewCursor(false);
+  TFilter* foreign = other->AddFilter("CODE > 1", {});
+  EXPECT_EQ(CodeRaisedBy([&] { c->ActivateFilter(foreign); }), VEVURA_NOSUCHFILTER);
+  EXPECT_EQ(CodeRaisedBy([&] { c->RemoveFilter(foreign); }), VEVURA_NOSUCHFILTER);
+  for (size_t i = 0; i < kMaxCursorFilters; ++i)
+    c->AddCallbackFilter([](auto&&...) { return true; });
+  EXPECT_EQ(CodeRaisedBy([&] { c->AddFilter("CODE > 1", {}); }), VEVURA_INTERNALLIMIT);
 }
 
 }  // namespace

@@ -1,0 +1,657 @@
+// Filters: adding and removing them, their optimization levels, the visible
+// records computed from index ranges and record-by-record evaluation, and
+// the bitmaps kept current while the cursor itself changes records.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/base/engine_error.h"
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_table.h"
+#include "engine/expr/expression_parser.h"
+#include "engine/expr/records_bitmap_stack.h"
+#include "engine/storage/keys/bound_keys.h"
+#include "engine/storage/keys/key_builder.h"
+
+namespace vevura {
+namespace {
+
+//! A bitmap from the process-wide pool for the length of a computation.
+class TScratchBitmap {
+ public:
+  explicit TScratchBitmap(int32_t size) : bitmap_(RecordsBitmapStack().Take()) {
+    bitmap_->SetSize(size);
+    bitmap_->ClearAll();
+  }
+  TScratchBitmap(const TScratchBitmap&) = delete;
+  TScratchBitmap& operator=(const TScratchBitmap&) = delete;
+  ~TScratchBitmap() { ReturnRecordsBitmap(std::move(bitmap_)); }
+  TRecordsBitmap& operator*() { return *bitmap_; }
+  TRecordsBitmap* operator->() { return bitmap_.get(); }
+
+ private:
+  std::unique_ptr<TRecordsBitmap> bitmap_;
+};
+
+bool IsIntegerType(uint8_t type) {
+  return type == fcSmallInt || type == fcInteger || type == fcWord || type == fcLargeInt ||
+         type == fcInteger32;
+}
+
+//! Writes constant into field when the field's type holds it exactly, so
+//! that the key built from the record orders as the constant does.
+bool PutConstant(TRecordImage record, const TFieldDescriptor& field, const TExpToken& constant,
+                 uint32_t lcid) {
+  if (constant.IsNull) {
+    if (field.IsAutoInc()) return false;
+    SetFieldNull(record, field);
+    return true;
+  }
+  switch (field.Type) {
+    case fcString: {
+      if (constant.Type != fcString) return false;
+      const std::string text = constant.AsString();
+      if (text.size() > field.Size) return false;
+      SetStringField(record, field, text, lcid);
+      return GetStringField(record, field) == text;
+    }
+    case fcSmallInt:
+    case fcInteger:
+    case fcWord:
+    case fcLargeInt:
+    case fcInteger32: {
+      if (!IsIntegerType(constant.Type)) return false;
+      const int64_t value = constant.AsLargeInt();
+      if (field.Type == fcSmallInt) {
+        if (value < INT16_MIN || value > INT16_MAX) return false;
+        SetSmallIntField(record, field, static_cast<int16_t>(value));
+      } else if (field.Type == fcWord) {
+        if (value < 0 || value > UINT16_MAX) return false;
+        SetWordField(record, field, static_cast<uint16_t>(value));
+      } else if (field.Type == fcLargeInt) {
+        SetLargeIntField(record, field, value);
+      } else {
+        if (value < INT32_MIN || value > INT32_MAX) return false;
+        if (field.IsAutoInc()) {
+          if (record.size() < 9) return false;
+          std::memcpy(record.data() + 5, &value, 4);  // the row id, little-endian
+          return GetIntegerField(record, field) == value;
+        }
+        SetIntegerField(record, field, static_cast<int32_t>(value));
+      }
+      return true;
+    }
+    case fcFloat: {
+      double value;
+      if (constant.Type == fcFloat) {
+        value = constant.AsFloat();
+      } else if (IsIntegerType(constant.Type)) {
+        const int64_t whole = constant.AsLargeInt();
+        if (whole > (int64_t{1} << 53) || whole < -(int64_t{1} << 53)) return false;
+        value = static_cast<double>(whole);
+      } else {
+        return false;
+      }
+      // Minus zero equals zero but has a key of its own.
+      if (std::isnan(value) || value == 0.0) return false;
+      SetFloatField(record, field, value);
+      return true;
+    }
+    case fcDate:
+      if (constant.Type != fcDate) return false;
+      SetDateField(record, field, static_cast<int32_t>(constant.AsLargeInt()));
+      return true;
+    case fcTime:
+      if (constant.Type != fcTime) return false;
+      SetTimeField(record, field, static_cast<int32_t>(constant.AsLargeInt()));
+      return true;
+    case fcTimeStamp:
+      if (constant.Type != fcTimeStamp) return false;
+      SetTimeStampField(record, field, constant.AsFloat());
+      return true;
+    case fcBoolean:
+      if (constant.Type != fcBoolean) return false;
+      SetBooleanField(record, field, constant.AsBoolean() ? 1 : 0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsComparison(TExpOp op) {
+  return op == TExpOp::Equal || op == TExpOp::NotEqual || op == TExpOp::Less ||
+         op == TExpOp::LessEqual || op == TExpOp::Greater || op == TExpOp::GreaterEqual;
+}
+
+//! The field node and constants of a condition on one field, or nullptr.
+const TExpToken* ConditionField(const TExpToken& node, std::vector<const TExpToken*>* constants) {
+  const TExpToken* field = node.Left.get();
+  if (field == nullptr || field->Kind != TExpKind::Field) return nullptr;
+  if ((node.Kind == TExpKind::Binary && IsComparison(node.Op)) ||
+      node.Kind == TExpKind::StringCompare) {
+    if (node.Right == nullptr || node.Right->Kind != TExpKind::Constant) return nullptr;
+    if (node.Kind == TExpKind::StringCompare && node.PrefixLength > 0) return nullptr;
+    constants->push_back(node.Right.get());
+    return field;
+  }
+  if (node.Kind != TExpKind::Predicate) return nullptr;
+  const bool between = node.Op == TExpOp::Between || node.Op == TExpOp::NotBetween;
+  const bool in = node.Op == TExpOp::In || node.Op == TExpOp::NotIn;
+  if (!between && !in) return nullptr;
+  if (between && node.Args.size() != 2) return nullptr;
+  if (in && node.Args.empty()) return nullptr;
+  for (const auto& arg : node.Args) {
+    if (arg->Kind != TExpKind::Constant) return nullptr;
+    constants->push_back(arg.get());
+  }
+  return field;
+}
+
+}  // namespace
+
+TFilter::~TFilter() {
+  ReturnRecordsBitmap(std::move(bitmap_));
+}
+
+// ----- Adding and removing -----
+
+TFilter* TDataCursor::AddFilter(const std::string& text, const TFilterSettings& settings) {
+  RequireOpen();
+  if (filters_.size() >= kMaxCursorFilters) Raise(VEVURA_INTERNALLIMIT);
+  TExpressionParser parser(VEVURA_INVALIDFILTER, "filter expression", target_.TableName);
+  // A filter may use LIKE, BETWEEN, IN and IS NULL, and nothing else beyond
+  // the basic language.
+  std::unique_ptr<TExpToken> tree = parser.ParseText(text, poExtendedPredicates);
+  parser.ResolveExpression(*tree, Fields());
+  if (tree->Type != fcBoolean) {
+    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
+                     "", "filter expression must be a boolean expression");
+  }
+  TFilterCompileOptions options;
+  options.IgnoreCase = settings.IgnoreCase;
+  options.NoPartialCompare = settings.NoPartialCompare;
+  return AddFilter(parser.CompileFilter(*tree, options), settings);
+}
+
+TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> compiled,
+                                const TFilterSettings& settings) {
+  RequireOpen();
+  if (filters_.size() >= kMaxCursorFilters) Raise(VEVURA_INTERNALLIMIT);
+  if (compiled == nullptr) {
+    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
+                     "", "no expression");
+  }
+  std::unique_ptr<TFilter> filter(new TFilter);
+  filter->expression_ = std::move(compiled);
+  filter->settings_ = settings;
+  filter->level_ = NodeLevel(*filter->expression_);
+  return InsertFilter(std::move(filter));
+}
+
+TFilter* TDataCursor::AddCallbackFilter(TFilterCallback callback) {
+  RequireOpen();
+  if (filters_.size() >= kMaxCursorFilters) Raise(VEVURA_INTERNALLIMIT);
+  if (callback == nullptr) {
+    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
+                     "", "no expression");
+  }
+  std::unique_ptr<TFilter> filter(new TFilter);
+  filter->callback_ = std::move(callback);
+  return InsertFilter(std::move(filter));
+}
+
+TFilter* TDataCursor::InsertFilter(std::unique_ptr<TFilter> filter) {
+  filter->bitmap_ = RecordsBitmapStack().Take();
+  TFilter* raw = filter.get();
+  auto place = filters_.end();
+  if (!raw->IsCallback()) {
+    place = std::find_if(filters_.begin(), filters_.end(),
+                         [](const std::unique_ptr<TFilter>& f) { return f->IsCallback(); });
+  }
+  filters_.insert(place, std::move(filter));
+  return raw;
+}
+
+size_t TDataCursor::FilterIndex(const TFilter* filter) const {
+  for (size_t i = 0; i < filters_.size(); ++i) {
+    if (filters_[i].get() == filter) return i;
+  }
+  Raise(VEVURA_NOSUCHFILTER);
+}
+
+void TDataCursor::RemoveFilter(TFilter* filter) {
+  RequireOpen();
+  if (filter == nullptr) {
+    filters_.clear();
+  } else {
+    filters_.erase(filters_.begin() + static_cast<std::ptrdiff_t>(FilterIndex(filter)));
+  }
+  FiltersChanged();
+}
+
+void TDataCursor::ActivateFilter(TFilter* filter) {
+  SetFilterActive(filter, true);
+}
+
+void TDataCursor::DeactivateFilter(TFilter* filter) {
+  SetFilterActive(filter, false);
+}
+
+void TDataCursor::SetFilterActive(TFilter* filter, bool active) {
+  RequireOpen();
+  if (filter == nullptr) {
+    for (auto& f : filters_) f->active_ = active;
+  } else {
+    filters_[FilterIndex(filter)]->active_ = active;
+  }
+  FiltersChanged();
+}
+
+int TDataCursor::GetFilterOptimizeLevel(const TFilter* filter) const {
+  return filters_[FilterIndex(filter)]->level_;
+}
+
+void TDataCursor::RefreshFilters() {
+  RequireOpen();
+  FiltersChanged();
+}
+
+void TDataCursor::FiltersChanged() {
+  ReadBracket([&] {
+    const TBookmark here = GetBookmark();
+    const bool bof = bof_;
+    const bool eof = eof_;
+    filtering_ = std::any_of(filters_.begin(), filters_.end(),
+                             [](const std::unique_ptr<TFilter>& f) { return f->active_; });
+    ComputeVisible();
+    pos_.Clear();
+    path_.Clear();
+    Relocate(here, bof, eof);
+    ReadCurrentRecord();
+  });
+}
+
+// ----- Optimization levels -----
+
+int TDataCursor::NodeLevel(TExpToken& node) {
+  if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not && node.Left != nullptr) {
+    return NodeLevel(*node.Left);
+  }
+  if (node.Kind == TExpKind::Binary && (node.Op == TExpOp::And || node.Op == TExpOp::Or)) {
+    const int left = NodeLevel(*node.Left);
+    const int right = NodeLevel(*node.Right);
+    if (left == kFilterFullyOptimized && right == kFilterFullyOptimized) {
+      return kFilterFullyOptimized;
+    }
+    if (node.Op == TExpOp::Or) return kFilterNotOptimized;
+    if (left == kFilterNotOptimized && right == kFilterNotOptimized) return kFilterNotOptimized;
+    if (right > left) std::swap(node.Left, node.Right);
+    return kFilterPartlyOptimized;
+  }
+  return PlanCondition(node, nullptr) ? kFilterFullyOptimized : kFilterNotOptimized;
+}
+
+bool TDataCursor::PlanCondition(const TExpToken& node, TConditionPlan* plan) const {
+  std::vector<const TExpToken*> constants;
+  const TExpToken* field_node = ConditionField(node, &constants);
+  if (field_node == nullptr || field_node->FieldNumber < 1 ||
+      static_cast<size_t>(field_node->FieldNumber) > Fields().size()) {
+    return false;
+  }
+  const TFieldDescriptor& field = Fields()[static_cast<size_t>(field_node->FieldNumber) - 1];
+  const bool string_field = field.Type == fcString;
+  const bool ordering = node.Op != TExpOp::Equal && node.Op != TExpOp::NotEqual &&
+                        node.Op != TExpOp::In && node.Op != TExpOp::NotIn;
+  for (const TExpToken* constant : constants) {
+    // An ordering against a null is decided by the evaluator's own rule.
+    if (ordering && constant->IsNull && !string_field) return false;
+  }
+  const bool caseless = node.Kind == TExpKind::StringCompare && node.Caseless;
+  for (uint8_t index = 0; index <= kMaxSecondaryIndexes; ++index) {
+    if (keys_[index] == nullptr) continue;
+    const TKeyContext& c = keys_[index]->Context;
+    if (c.Kind != kkOrdinary || c.Slots.empty() || c.Descending || c.Slots[0].Descending) {
+      continue;
+    }
+    if (c.Slots[0].Field.FieldNumber != field.FieldNumber) continue;
+    if (string_field && c.CaseInsensitive != caseless) continue;
+    TConditionPlan candidate{&node, index, c.Slots[0].KeySize + 1u, string_field};
+    std::vector<uint8_t> key;
+    bool exact = true;
+    for (const TExpToken* constant : constants) {
+      exact = exact && ConstantKey(candidate, *constant, &key);
+    }
+    if (!exact) continue;
+    if (plan != nullptr) *plan = candidate;
+    return true;
+  }
+  return false;
+}
+
+bool TDataCursor::ConstantKey(const TConditionPlan& plan, const TExpToken& constant,
+                              std::vector<uint8_t>* key) const {
+  const TKeyContext& c = Keys(plan.Index).Context;
+  std::vector<uint8_t> record(record_size_, 0);
+  if (!PutConstant(record, c.Slots[0].Field, constant, TableLcid())) return false;
+  key->assign(c.KeyLength, 0);
+  BuildKey(c, record, key->data());
+  return true;
+}
+
+// ----- Answering from indexes -----
+
+void TDataCursor::CollectRange(const TConditionPlan& plan, const uint8_t* low, const uint8_t* high,
+                               TRecordsBitmap& out) {
+  TBTree tree = EditTree(plan.Index);
+  tree.CollectReferences(low, high, plan.Prefix,
+                         [&out](uint32_t n) { out.Set(static_cast<int32_t>(n)); });
+  CheckRestart();
+}
+
+void TDataCursor::CollectEqual(const TConditionPlan& plan, const TExpToken& constant,
+                               TRecordsBitmap& out) {
+  std::vector<uint8_t> key;
+  // PlanCondition built every key of the condition already.
+  if (!ConstantKey(plan, constant, &key)) Raise(VEVURA_INVALIDFILTER);
+  CollectRange(plan, key.data(), key.data(), out);
+}
+
+void TDataCursor::NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& b) {
+  const TExpToken& node = *plan.Node;
+  const TKeyContext& c = Keys(plan.Index).Context;
+  const int32_t size = b.Size();
+  TScratchBitmap hits(size);
+  std::vector<uint8_t> lowest(c.KeyLength);
+  std::vector<uint8_t> highest(c.KeyLength);
+  LowestKey(c, lowest.data());
+  HighestKey(c, highest.data());
+  // Ordering comparisons of other types than strings are false for a null
+  // field, whose key sorts first; a null string reads as "".
+  auto drop_nulls = [&](TRecordsBitmap& set) {
+    if (plan.StringField || c.Slots[0].Field.IsAutoInc()) return;
+    TExpToken null_constant;
+    null_constant.SetNull();
+    TScratchBitmap nulls(size);
+    CollectEqual(plan, null_constant, *nulls);
+    nulls->Not();
+    set.And(*nulls);
+  };
+  auto up_to = [&](const TExpToken& constant, bool inclusive, TRecordsBitmap& set) {
+    std::vector<uint8_t> key;
+    if (!ConstantKey(plan, constant, &key)) Raise(VEVURA_INVALIDFILTER);
+    CollectRange(plan, lowest.data(), key.data(), set);
+    drop_nulls(set);
+    if (!inclusive) {
+      TScratchBitmap equal(size);
+      CollectRange(plan, key.data(), key.data(), *equal);
+      equal->Not();
+      set.And(*equal);
+    }
+  };
+  auto from = [&](const TExpToken& constant, bool inclusive, TRecordsBitmap& set) {
+    std::vector<uint8_t> key;
+    if (!ConstantKey(plan, constant, &key)) Raise(VEVURA_INVALIDFILTER);
+    CollectRange(plan, key.data(), highest.data(), set);
+    if (!inclusive) {
+      TScratchBitmap equal(size);
+      CollectRange(plan, key.data(), key.data(), *equal);
+      equal->Not();
+      set.And(*equal);
+    }
+  };
+  bool complement = false;
+  switch (node.Op) {
+    case TExpOp::Equal:
+      CollectEqual(plan, *node.Right, *hits);
+      break;
+    case TExpOp::NotEqual:
+      CollectEqual(plan, *node.Right, *hits);
+      complement = true;
+      break;
+    case TExpOp::Less:
+      up_to(*node.Right, false, *hits);
+      break;
+    case TExpOp::LessEqual:
+      up_to(*node.Right, true, *hits);
+      break;
+    case TExpOp::Greater:
+      from(*node.Right, false, *hits);
+      break;
+    case TExpOp::GreaterEqual:
+      from(*node.Right, true, *hits);
+      break;
+    case TExpOp::Between:
+    case TExpOp::NotBetween: {
+      from(*node.Args[0], true, *hits);
+      TScratchBitmap upper(size);
+      up_to(*node.Args[1], true, *upper);
+      hits->And(*upper);
+      complement = node.Op == TExpOp::NotBetween;
+      break;
+    }
+    case TExpOp::In:
+    case TExpOp::NotIn:
+      for (const auto& arg : node.Args) CollectEqual(plan, *arg, *hits);
+      complement = node.Op == TExpOp::NotIn;
+      break;
+    default:
+      Raise(VEVURA_INVALIDFILTER);  // PlanCondition takes no other operator
+  }
+  if (complement) hits->Not();
+  b.And(*hits);
+}
+
+void TDataCursor::NarrowByNode(TExpToken& node, TRecordsBitmap& b) {
+  if (b.Count() == 0) return;
+  if (!node.RefersToField()) {
+    std::vector<uint8_t> blank(record_size_, 0);
+    if (!RecordPasses(node, blank, EvaluationContext())) b.ClearAll();
+    return;
+  }
+  if (node.Kind == TExpKind::Binary && node.Op == TExpOp::And &&
+      NodeLevel(node) != kFilterNotOptimized) {
+    NarrowByNode(*node.Left, b);
+    NarrowByNode(*node.Right, b);
+    return;
+  }
+  if (node.Kind == TExpKind::Binary && node.Op == TExpOp::Or &&
+      NodeLevel(node) == kFilterFullyOptimized) {
+    TScratchBitmap other(b.Size());
+    other->Assign(b);
+    NarrowByNode(*node.Left, b);
+    NarrowByNode(*node.Right, *other);
+    b.Or(*other);
+    return;
+  }
+  if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not &&
+      NodeLevel(*node.Left) == kFilterFullyOptimized) {
+    TScratchBitmap passing(b.Size());
+    passing->Assign(b);
+    NarrowByNode(*node.Left, *passing);
+    passing->Not();
+    b.And(*passing);
+    return;
+  }
+  TConditionPlan plan;
+  if (PlanCondition(node, &plan)) {
+    NarrowByCondition(plan, b);
+    return;
+  }
+  NarrowRecordByRecord(&node, nullptr, b);
+}
+
+// ----- Record by record -----
+
+TEvaluationContext TDataCursor::EvaluationContext() {
+  TEvaluationContext context;
+  context.Fields = &Fields();
+  context.LanguageId = table_->DataFile().LanguageId();
+  context.SortId = table_->DataFile().SortId();
+  context.TextRules = text_rules_.get();
+  context.ErrorCode = VEVURA_INVALIDFILTER;
+  context.TableName = target_.TableName;
+  context.ReadBlob = [this](std::span<const uint8_t> record, const TFieldDescriptor& field) {
+    return LoadStoredBlob(GetBlobField(record, field));
+  };
+  return context;
+}
+
+void TDataCursor::NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,
+                                       TRecordsBitmap& b) {
+  const TEvaluationContext context = EvaluationContext();
+  int32_t position = 0;
+  int32_t passed = 0;
+  while (b.FindNext(position, 1, passed)) {
+    TRecordRef record = FetchRecord(position, rdForward);
+    const std::vector<uint8_t> image(record->Data().begin(), record->Data().end());
+    record.Release();
+    const bool passes =
+        node != nullptr ? RecordPasses(*node, image, context) : (*callback)(*this, image, position);
+    if (!passes) b.Clear(position);
+  }
+}
+
+// ----- The visible records -----
+
+void TDataCursor::ComputeVisible() {
+  if (computing_filters_) return;
+  computing_filters_ = true;
+  struct TDone {
+    bool& Flag;
+    ~TDone() { Flag = false; }
+  } done{computing_filters_};
+  if (!filtering_) {
+    if (record_number_order_) {
+      BuildActiveRecords();
+    } else {
+      active_.reset();
+    }
+    if (visible_ != nullptr) ReturnRecordsBitmap(std::move(visible_));
+    visible_count_ = 0;
+    return;
+  }
+  BuildActiveRecords();
+  const int32_t slots = active_->Size();
+  if (visible_ == nullptr) visible_ = RecordsBitmapStack().Take();
+  visible_->SetSize(slots);
+  visible_->Assign(*active_);
+  if (range_active_ && !record_number_order_) {
+    TScratchBitmap range(slots);
+    TBTree tree = EditTree(active_index_);
+    tree.CollectReferences(range_low_.data(), range_high_.data(), KeyLength(),
+                           [&](uint32_t n) { range->Set(static_cast<int32_t>(n)); });
+    CheckRestart();
+    visible_->And(*range);
+  }
+  // visible_ holds the range AND the active records: each filter starts from it.
+  TScratchBitmap base(slots);
+  base->Assign(*visible_);
+  for (auto& filter : filters_) {
+    if (!filter->active_) continue;
+    TRecordsBitmap& bits = *filter->bitmap_;
+    bits.SetSize(slots);
+    if (filter->IsCallback()) {
+      // What the filters before it let through.
+      bits.Assign(*visible_);
+      NarrowRecordByRecord(nullptr, &filter->callback_, bits);
+    } else {
+      bits.Assign(*base);
+      NarrowByNode(*filter->expression_, bits);
+    }
+    visible_->And(bits);
+  }
+  visible_count_ = visible_->Count();
+}
+
+void TDataCursor::RecordStored(int32_t n, std::span<const uint8_t> record) {
+  if (active_ != nullptr) {
+    if (n > active_->Size()) active_->SetSize(n);
+    active_->Set(n);
+  }
+  if (!filtering_ || visible_ == nullptr) return;
+  if (n > visible_->Size()) visible_->SetSize(n);
+  const bool was_visible = visible_->Test(n);
+  bool visible = true;
+  if (range_active_ && !record_number_order_) {
+    std::vector<uint8_t> key(KeyLength());
+    BuildKey(Keys(active_index_).Context, record.first(record_size_), key.data());
+    visible = CompareActive(key.data(), range_low_.data()) >= 0 &&
+              CompareActive(key.data(), range_high_.data()) <= 0;
+  }
+  const TEvaluationContext context = EvaluationContext();
+  for (auto& filter : filters_) {
+    if (!filter->active_) continue;
+    TRecordsBitmap& bits = *filter->bitmap_;
+    if (n > bits.Size()) bits.SetSize(n);
+    bool passes = visible;
+    if (passes) {
+      passes = filter->IsCallback() ? filter->callback_(*this, record.first(record_size_), n)
+                                    : RecordPasses(*filter->expression_, record, context);
+    }
+    if (passes) {
+      bits.Set(n);
+    } else {
+      bits.Clear(n);
+    }
+    visible = visible && passes;
+  }
+  if (visible) {
+    visible_->Set(n);
+  } else {
+    visible_->Clear(n);
+  }
+  visible_count_ += static_cast<int64_t>(visible) - static_cast<int64_t>(was_visible);
+}
+
+void TDataCursor::RecordRemoved(int32_t n) {
+  if (active_ != nullptr) active_->Clear(n);
+  if (!filtering_ || visible_ == nullptr) return;
+  for (auto& filter : filters_) filter->bitmap_->Clear(n);
+  if (visible_->Test(n)) --visible_count_;
+  visible_->Clear(n);
+}
+
+// ----- Moving through visible records in index order -----
+
+bool TDataCursor::SkipHidden(bool forward, TIndexPosition* pos) {
+  TBTree tree = Tree(active_index_);
+  while (!Visible(static_cast<int32_t>(pos->Reference))) {
+    const bool found = forward ? tree.Next(pos) : tree.Prior(pos);
+    CheckRestart();
+    if (!found || !InRange(*pos)) return false;
+  }
+  return true;
+}
+
+int64_t TDataCursor::VisiblePlace() {
+  if (!pos_.OnEntry() || !Visible(record_number_)) return 0;
+  TIndexPosition pos;
+  if (!EdgeEntry(false, &pos)) return 0;
+  TBTree tree = Tree(active_index_);
+  int64_t place = 1;
+  while (pos.Key != pos_.Key) {
+    if (!tree.Next(&pos)) return 0;
+    CheckRestart();
+    if (!InRange(pos)) return 0;
+    if (Visible(static_cast<int32_t>(pos.Reference))) ++place;
+  }
+  return place;
+}
+
+bool TDataCursor::StandOnVisible(int64_t n) {
+  TIndexPosition pos;
+  if (!EdgeEntry(false, &pos)) return false;
+  TBTree tree = Tree(active_index_);
+  for (int64_t place = 1; place < n; ++place) {
+    TIndexPosition next = pos;
+    bool found = tree.Next(&next);
+    CheckRestart();
+    if (!found || !InRange(next) || !SkipHidden(true, &next)) break;
+    pos = next;
+  }
+  StandOn(pos);
+  return true;
+}
+
+}  // namespace vevura
