@@ -129,27 +129,90 @@ void TVEVURADataSet::SetAutoDisplayLabels(bool value) {
   if (Active()) ApplyDisplayLabels();
 }
 
-void TVEVURADataSet::CheckFilterSupported(bool filtered) const {
-  if (Active() && filtered && !Filter().empty()) {
-    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", "", message_table_, "", "",
-                     "filter expressions are not available in this version");
+// ----- Filters -----
+
+void TVEVURADataSet::MakeEngineFilters(const std::string& text, TFilterOptions options) {
+  // The new expression compiles before the old one goes, so that a bad text
+  // leaves everything as it was.
+  TFilter* expression = nullptr;
+  if (!text.empty()) {
+    TFilterSettings settings;
+    settings.IgnoreCase = options.Contains(foCaseInsensitive);
+    settings.NoPartialCompare = options.Contains(foNoPartialCompare);
+    expression = cursor_->AddFilter(text, settings);
   }
+  if (expression_filter_ != nullptr) cursor_->RemoveFilter(expression_filter_);
+  expression_filter_ = expression;
+  ActivateEngineFilters(Filtered());
+}
+
+void TVEVURADataSet::ActivateEngineFilters(bool active) {
+  // OnFilterRecord may be given or taken at any time: its filter is made
+  // or dropped as the filters are switched on.
+  if (active && OnFilterRecord && callback_filter_ == nullptr) {
+    callback_filter_ =
+        cursor_->AddCallbackFilter([this](TDataCursor&, std::span<const uint8_t> record, int32_t) {
+          return CallbackAccepts(record);
+        });
+  } else if (active && !OnFilterRecord && callback_filter_ != nullptr) {
+    cursor_->RemoveFilter(callback_filter_);
+    callback_filter_ = nullptr;
+  }
+  if (active) {
+    cursor_->ActivateFilter(nullptr);
+  } else {
+    cursor_->DeactivateFilter(nullptr);
+  }
+  // The lookup cursor copied the filters as they were.
+  lookup_cursor_.reset();
+  lookup_index_.clear();
+}
+
+bool TVEVURADataSet::CallbackAccepts(std::span<const uint8_t> record) {
+  if (!OnFilterRecord) return true;
+  std::vector<uint8_t> buffer(RecordBufferSize(), 0);
+  std::copy(record.begin(), record.begin() + std::min(record.size(), record_size_), buffer.begin());
+  bool accept = true;
+  WithTempState(dsFilter, buffer.data(), [&] { OnFilterRecord(*this, accept); });
+  return accept;
 }
 
 void TVEVURADataSet::SetFilter(const std::string& text) {
-  const std::string before = Filter();
-  TDataSet::SetFilter(text);
-  try {
-    CheckFilterSupported(Filtered());
-  } catch (...) {
-    TDataSet::SetFilter(before);
-    throw;
+  if (Active() && text != Filter()) {
+    CheckBrowseMode();
+    DropBlock();
+    MakeEngineFilters(text, FilterOptions());
   }
+  TDataSet::SetFilter(text);
+  if (Active() && Filtered()) First();
 }
 
 void TVEVURADataSet::SetFiltered(bool filtered) {
-  CheckFilterSupported(filtered);
+  if (Active() && filtered != Filtered()) {
+    CheckBrowseMode();
+    DropBlock();
+    ActivateEngineFilters(filtered);
+  }
   TDataSet::SetFiltered(filtered);
+}
+
+void TVEVURADataSet::SetFilterOptions(TFilterOptions options) {
+  if (Active() && !(options == FilterOptions())) {
+    CheckBrowseMode();
+    DropBlock();
+    MakeEngineFilters(Filter(), options);
+  }
+  TDataSet::SetFilterOptions(options);
+  if (Active() && Filtered()) First();
+}
+
+bool TVEVURADataSet::FindRecord(bool restart, bool forward) {
+  if (Filtered()) return TDataSet::FindRecord(restart, forward);
+  CheckBrowseMode();
+  DropBlock();
+  ActivateEngineFilters(true);
+  TScopeExit off([this] { ActivateEngineFilters(false); });
+  return TDataSet::FindRecord(restart, forward);
 }
 
 void TVEVURADataSet::SetBlockReadSize(int32_t size) {
@@ -189,7 +252,7 @@ void TVEVURADataSet::OpenRecordSide() {
   saved_key_ = keys_[kiLookup];
   range_applied_ = false;
   DropBlock();
-  CheckFilterSupported(Filtered());
+  MakeEngineFilters(Filter(), FilterOptions());
 }
 
 void TVEVURADataSet::LayOutBuffers() {
@@ -230,6 +293,8 @@ void TVEVURADataSet::LoadIndexKeyInfo() {
 
 void TVEVURADataSet::InternalClose() {
   DropBlock();
+  expression_filter_ = nullptr;
+  callback_filter_ = nullptr;
   lookup_cursor_.reset();
   lookup_index_.clear();
   old_values_.clear();
@@ -338,24 +403,22 @@ void TVEVURADataSet::FillTail(uint8_t* buffer) const {
 }
 
 TGetResult TVEVURADataSet::GetRecord(uint8_t* buffer, TGetMode mode, bool do_check) {
-  for (;;) {
-    int code = 0;
-    try {
-      code = ReadFromCursor(buffer, mode);
-    } catch (const EDatabaseError&) {
-      if (do_check) throw;
-      return grError;
-    }
-    if (code == VEVURA_BOF) return grBOF;
-    if (code == VEVURA_EOF) return grEOF;
-    if (code != kCursorOnRecord) {
-      if (do_check) RaiseTableError(static_cast<uint16_t>(code), message_table_);
-      return grError;
-    }
-    if (BlockReadSize() == 0 || mode != gmNext) FillTail(buffer);
-    if (RecordAccepted(buffer)) return grOK;
-    if (mode == gmCurrent) mode = gmNext;
+  // The cursor's filters have hidden whatever the filter refuses.
+  int code = 0;
+  try {
+    code = ReadFromCursor(buffer, mode);
+  } catch (const EDatabaseError&) {
+    if (do_check) throw;
+    return grError;
   }
+  if (code == VEVURA_BOF) return grBOF;
+  if (code == VEVURA_EOF) return grEOF;
+  if (code != kCursorOnRecord) {
+    if (do_check) RaiseTableError(static_cast<uint16_t>(code), message_table_);
+    return grError;
+  }
+  if (BlockReadSize() == 0 || mode != gmNext) FillTail(buffer);
+  return grOK;
 }
 
 void TVEVURADataSet::InternalFirst() {
@@ -910,13 +973,14 @@ bool TVEVURADataSet::Locate(const std::string& key_fields, const std::vector<TVa
   bool found = false;
   if (!cursor_->RecordNumberOrder() &&
       KeysLeadIndex(fields, options, cursor_->IndexDescriptor(cursor_->ActiveIndex()))) {
-    found = FindAcceptedOnIndex(*cursor_, fields, values, options, buffer.data(),
-                                [&] { return RecordAccepted(buffer.data()); });
+    found =
+        FindAcceptedOnIndex(*cursor_, fields, values, options, buffer.data(), [] { return true; });
   } else if (TDataCursor* lookup = LookupCursorFor(fields, options)) {
     found = FindAcceptedOnIndex(*lookup, fields, values, options, buffer.data(), [&] {
+      // The lookup cursor has the filters too; the main cursor stands on it.
       if (!StandOnRecordOf(buffer.data(), lookup->RecordNumber())) return false;
       FillTail(buffer.data());
-      return RecordAccepted(buffer.data());
+      return true;
     });
   } else {
     found = ScanForRecord(fields, values, options, buffer.data());
@@ -939,9 +1003,8 @@ std::vector<TValue> TVEVURADataSet::Lookup(const std::string& key_fields,
   std::vector<uint8_t> buffer(RecordBufferSize(), 0);
   bool found = false;
   if (TDataCursor* lookup = LookupCursorFor(keys, {})) {
-    // As Locate: a record the filter hides is not found.
-    found = FindAcceptedOnIndex(*lookup, keys, values, {}, buffer.data(),
-                                [&] { return RecordAccepted(buffer.data()); });
+    // The lookup cursor has the filters: a record they hide is not found.
+    found = FindAcceptedOnIndex(*lookup, keys, values, {}, buffer.data(), [] { return true; });
   } else {
     found = ScanForRecord(keys, values, {}, buffer.data());
     CursorMoved();

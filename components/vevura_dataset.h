@@ -60,10 +60,13 @@ class TVEVURADataSet : public TDataSet {
   void SetAutoDisplayLabels(bool value);
   bool CopyOnAppend() const { return copy_on_append_; }
   void SetCopyOnAppend(bool value) { copy_on_append_ = value; }
-  //! Filter texts need the engine's expression filters: activating one on
-  //! an open dataset raises VEVURA_INVALIDFILTER.
+  //! The filter text, its options and OnFilterRecord become the cursor's
+  //! expression and callback filters; with Filtered they hide records.
+  //! A text that does not compile raises VEVURA_INVALIDFILTER and leaves
+  //! the filter as it was.
   void SetFilter(const std::string& text) override;
   void SetFiltered(bool filtered) override;
+  void SetFilterOptions(TFilterOptions options) override;
   void SetBlockReadSize(int32_t size) override;
 
   // ----- Framework operations on the cursor -----
@@ -171,6 +174,8 @@ class TVEVURADataSet : public TDataSet {
   void PostKey() override;
   void CancelKey() override;
   void DoOnNewRecord() override;
+  //! Activates the filters for the search when Filtered is false.
+  bool FindRecord(bool restart, bool forward) override;
 
  private:
   friend class TVEVURABlobStream;
@@ -187,8 +192,13 @@ class TVEVURADataSet : public TDataSet {
   void LoadIndexKeyInfo();
   void LayOutBuffers();
   void ApplyDisplayLabels();
-  //! VEVURA_INVALIDFILTER when a filter text would be active while open.
-  void CheckFilterSupported(bool filtered) const;
+  //! Makes the cursor's filters from the filter text (when not empty) and
+  //! OnFilterRecord, active with Filtered; drops filters made before.
+  void MakeEngineFilters(const std::string& text, TFilterOptions options);
+  //! Activates or deactivates both filters.
+  void ActivateEngineFilters(bool active);
+  //! OnFilterRecord for an engine record.
+  bool CallbackAccepts(std::span<const uint8_t> record);
   //! One read from the cursor (through the block when block reading).
   int ReadFromCursor(uint8_t* buffer, TGetMode mode);
   int ReadFromBlock(uint8_t* buffer);
@@ -226,6 +236,8 @@ class TVEVURADataSet : public TDataSet {
 
   std::unique_ptr<TDataCursor> cursor_;
   std::unique_ptr<TDataCursor> lookup_cursor_;  //!< for Locate/Lookup on another index
+  TFilter* expression_filter_ = nullptr;        //!< the filter text's, on cursor_
+  TFilter* callback_filter_ = nullptr;          //!< OnFilterRecord's, on cursor_
   std::string lookup_index_;                    //!< the lookup cursor's index
   size_t record_size_ = 0;
   size_t bookmark_size_ = 0;

@@ -308,6 +308,9 @@ class TDataSet : public TComponent {
   //! when the record is visible.
   bool RecordAccepted(uint8_t* buffer);
   bool FilterActive() const { return filtered_ || finding_; }
+  //! FindFirst and the others: from the first or last record with restart,
+  //! the next record the filter accepts in the direction becomes current.
+  virtual bool FindRecord(bool restart, bool forward);
   //! Runs OnCalcFields for buffer when there are calculated fields.
   void CalculateFields(uint8_t* buffer);
   //! Makes the default fields of FieldDefs, for names without a
@@ -352,7 +355,6 @@ class TDataSet : public TComponent {
   //! Runs action, offering failures to handler (daRetry, daAbort, daFail);
   //! false when the handler aborted it.
   bool RunWithErrorEvent(const TDataSetErrorEvent& handler, const std::function<void()>& action);
-  bool FindRecord(bool restart, bool forward);
   void Notify(const TDataSetNotify& event) {
     if (event) event(*this);
   }
