@@ -13,6 +13,7 @@
 #include "engine/expr/records_bitmap_stack.h"
 #include "engine/storage/keys/bound_keys.h"
 #include "engine/storage/keys/key_builder.h"
+#include "engine/storage/keys/key_compare.h"
 
 namespace vevura {
 namespace {
@@ -344,9 +345,42 @@ bool TDataCursor::ConstantKey(const TConditionPlan& plan, const TExpToken& const
 void TDataCursor::CollectRange(const TConditionPlan& plan, const uint8_t* low, const uint8_t* high,
                                TRecordsBitmap& out) {
   TBTree tree = EditTree(plan.Index);
-  tree.CollectReferences(low, high, plan.Prefix,
-                         [&out](uint32_t n) { out.Set(static_cast<int32_t>(n)); });
-  CheckRestart();
+  auto collect = [&](const uint8_t* from, const uint8_t* to, TRecordsBitmap& into) {
+    tree.CollectReferences(from, to, plan.Prefix,
+                           [&into](uint32_t n) { into.Set(static_cast<int32_t>(n)); });
+    CheckRestart();
+  };
+  const TKeyContext& c = Keys(plan.Index).Context;
+  // A range that holds more than half of the active records costs less to
+  // answer by the keys outside it: every active record has one key in the
+  // index, so the records of the range are the active ones that are not
+  // outside. Counting needs the key counts of the inner pages, and the
+  // neighbouring prefixes need byte order.
+  if (plan.Complement && !c.HasLanguage() &&
+      table_->IndexFile().GetIndexDescriptor(plan.Index).NoCounts == 0) {
+    const int64_t inside = tree.CountRange(low, high, plan.Prefix);
+    CheckRestart();
+    if (inside * 2 > table_->IndexFile().GetActiveRecordCount()) {
+      std::vector<uint8_t> edge(c.KeyLength);
+      TScratchBitmap outside(out.Size());
+      std::vector<uint8_t> below(low, low + c.KeyLength);
+      PriorKey(c, below.data(), plan.Prefix);
+      if (CompareKeys(c, below.data(), low, plan.Prefix) < 0) {
+        LowestKey(c, edge.data());
+        collect(edge.data(), below.data(), *outside);
+      }
+      std::vector<uint8_t> above(high, high + c.KeyLength);
+      NextKey(c, above.data(), plan.Prefix);
+      if (CompareKeys(c, above.data(), high, plan.Prefix) > 0) {
+        HighestKey(c, edge.data());
+        collect(above.data(), edge.data(), *outside);
+      }
+      outside->Not();
+      out.Or(*outside);
+      return;
+    }
+  }
+  collect(low, high, out);
 }
 
 void TDataCursor::CollectEqual(const TConditionPlan& plan, const TExpToken& constant,
@@ -442,7 +476,7 @@ void TDataCursor::NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& 
   b.And(*hits);
 }
 
-void TDataCursor::NarrowByNode(TExpToken& node, TRecordsBitmap& b) {
+void TDataCursor::NarrowByNode(TExpToken& node, bool complement, TRecordsBitmap& b) {
   if (b.Count() == 0) return;
   if (!node.RefersToField()) {
     std::vector<uint8_t> blank(record_size_, 0);
@@ -451,16 +485,16 @@ void TDataCursor::NarrowByNode(TExpToken& node, TRecordsBitmap& b) {
   }
   if (node.Kind == TExpKind::Binary && node.Op == TExpOp::And &&
       NodeLevel(node) != kFilterNotOptimized) {
-    NarrowByNode(*node.Left, b);
-    NarrowByNode(*node.Right, b);
+    NarrowByNode(*node.Left, complement, b);
+    NarrowByNode(*node.Right, complement, b);
     return;
   }
   if (node.Kind == TExpKind::Binary && node.Op == TExpOp::Or &&
       NodeLevel(node) == kFilterFullyOptimized) {
     TScratchBitmap other(b.Size());
     other->Assign(b);
-    NarrowByNode(*node.Left, b);
-    NarrowByNode(*node.Right, *other);
+    NarrowByNode(*node.Left, complement, b);
+    NarrowByNode(*node.Right, complement, *other);
     b.Or(*other);
     return;
   }
@@ -468,13 +502,14 @@ void TDataCursor::NarrowByNode(TExpToken& node, TRecordsBitmap& b) {
       NodeLevel(*node.Left) == kFilterFullyOptimized) {
     TScratchBitmap passing(b.Size());
     passing->Assign(b);
-    NarrowByNode(*node.Left, *passing);
+    NarrowByNode(*node.Left, complement, *passing);
     passing->Not();
     b.And(*passing);
     return;
   }
   TConditionPlan plan;
   if (PlanCondition(node, &plan)) {
+    plan.Complement = complement;
     NarrowByCondition(plan, b);
     return;
   }
@@ -557,7 +592,7 @@ void TDataCursor::ComputeVisible() {
       NarrowRecordByRecord(nullptr, &filter->callback_, bits);
     } else {
       bits.Assign(*base);
-      NarrowByNode(*filter->expression_, bits);
+      NarrowByNode(*filter->expression_, filter->settings_.ComplementRule, bits);
     }
     visible_->And(bits);
   }

@@ -502,6 +502,7 @@ class TDataCursor final : public TCursorTableLocks,
     uint8_t Index = 0;  //!< the index whose first field the condition tests
     size_t Prefix = 0;  //!< bytes of that field's slot in the keys
     bool StringField = false;
+    bool Complement = false;  //!< the filter's complement rule
   };
   TFilter* InsertFilter(std::unique_ptr<TFilter> filter);
   //! The filter's place in filters_; VEVURA_NOSUCHFILTER when it is none.
@@ -523,8 +524,9 @@ class TDataCursor final : public TCursorTableLocks,
   void CollectEqual(const TConditionPlan& plan, const TExpToken& constant, TRecordsBitmap& out);
   //! The records an answerable condition accepts, within b.
   void NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& b);
-  //! Keeps in b the records the node accepts.
-  void NarrowByNode(TExpToken& node, TRecordsBitmap& b);
+  //! Keeps in b the records the node accepts (complement: the filter's
+  //! complement rule).
+  void NarrowByNode(TExpToken& node, bool complement, TRecordsBitmap& b);
   //! Reads the records of b one by one and keeps those the node (or the
   //! callback) accepts.
   void NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,

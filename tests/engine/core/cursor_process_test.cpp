@@ -124,15 +124,45 @@ TWalk WalkIndex(TDataCursor& cursor, const std::string& index) {
   return walk;
 }
 
+//! Row ids a reader's filter lets through.
+constexpr int32_t kFilteredRowIds = 1000;
+
+//! A walk through the filter "ID <= kFilteredRowIds": the row ids, which must
+//! rise and pass the filter; "" or what was wrong.
+std::string WalkFiltered(TDataCursor& cursor, size_t* count) {
+  std::vector<uint8_t> record(cursor.RecordSize());
+  int32_t previous = 0;
+  *count = 0;
+  cursor.First();
+  while (cursor.Next(record) == kCursorOnRecord) {
+    const int32_t id = GetIntegerField(record, cursor.Fields()[test::kIdField - 1]);
+    if (id <= previous || id > kFilteredRowIds) {
+      return "the filter showed row " + std::to_string(id) + " after row " +
+             std::to_string(previous);
+    }
+    previous = id;
+    ++*count;
+  }
+  if (static_cast<int64_t>(*count) != cursor.GetRecordCount()) {
+    return "the filter counts " + std::to_string(cursor.GetRecordCount()) + " records but showed " +
+           std::to_string(*count);
+  }
+  return "";
+}
+
 //! A reader: once told to go, walks the primary index and the TAG index in
-//! turn until told to quit; then walks both once more, and each must show
-//! every one of the total records. strict: strict change detection.
+//! turn, and a second cursor's filter, until told to quit; then walks all
+//! once more, and each must show every one of the total records (the
+//! filter those of them it lets through). strict: strict change detection.
 int ReaderProgram(const std::string& dir, TLockProtocol protocol, bool strict, size_t total,
                   int report, int control) {
   ProgramEngine engine;
   engine.Session().SetLockProtocol(protocol);
   engine.Session().SetStrictChangeDetection(strict);
   auto cursor = OpenShared(engine.Session(), dir);
+  // Opened on the empty table: what it shows later came from the writers.
+  auto filtered = OpenShared(engine.Session(), dir);
+  filtered->ActivateFilter(filtered->AddFilter("ID <= " + std::to_string(kFilteredRowIds), {}));
   if (::write(report, &kReady, 1) != 1 || test::AwaitCommand(control) != kGo) {
     return test::csLostControl;
   }
@@ -154,11 +184,22 @@ int ReaderProgram(const std::string& dir, TLockProtocol protocol, bool strict, s
       }
       if (!last) most_seen = std::max(most_seen, walk.Seen.size());
     }
+    size_t shown = 0;
+    std::string failure = WalkFiltered(*filtered, &shown);
+    if (failure.empty() && last && shown != std::min<size_t>(total, kFilteredRowIds)) {
+      failure = "the last walk through the filter saw " + std::to_string(shown);
+    }
+    if (!failure.empty()) {
+      std::fprintf(stderr, "reader (%s, filtered, pass %d): %s\n", strict ? "strict" : "not strict",
+                   passes, failure.c_str());
+      return test::csWrongCount;
+    }
     ++passes;
     if (last) break;
   }
   std::fprintf(stderr, "reader (%s): %d passes, up to %zu records while the writers wrote\n",
                strict ? "strict" : "not strict", passes, most_seen);
+  filtered->CloseCursor(false);
   cursor->CloseCursor(false);
   return test::csOk;
 }
