@@ -298,6 +298,12 @@ bool TDataCursor::SaveBuffer(TRecordImage record, const TFieldDescriptor& field,
   bool written = false;
   if (blob->Modified() || copy) {
     undo_.BlobsChanged = true;
+    if (!new_record && blob->FirstBlock() > 0) {
+      // A changed value goes into a chain of its own: the old chain stays
+      // whole until the record names the new one (FreeReplacedChains).
+      replaced_chains_.push_back(TBlobReference{blob->FirstBlock(), blob->BlobId()});
+      blob->SetFirstBlock(0);
+    }
     if (copy) blob->SetFirstBlock(0);
     blob->SetBlobId(table_->DataFile().NextBlobId());
     blob->SaveBlob();
@@ -337,6 +343,34 @@ bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& fi
   copy.SaveBlob();
   ReferToChain(record, field, copy);
   return true;
+}
+
+void TDataCursor::FreeReplacedChains() {
+  if (replaced_chains_.empty()) return;
+  const std::vector<TBlobReference> chains = std::move(replaced_chains_);
+  replaced_chains_.clear();
+  try {
+    for (const TBlobReference& chain : chains) {
+      TBlobBuffer stored(table_->BlobFile(), this);
+      stored.SetFirstBlock(chain.FirstBlock);
+      stored.SetBlobId(chain.BlobId);
+      stored.DeleteBlob();
+    }
+    table_->ChangesMade(false, false, true);
+  } catch (...) {
+    // The post stands: its record names the new chain. The old chain's
+    // blocks stay allocated with nothing naming them, which wastes room but
+    // loses nothing. A shared table has written everything else already,
+    // so what the freeing changed in the buffers is dropped and the headers
+    // read again; an exclusive table's buffers hold unwritten changes and
+    // are kept (the chain is checked whole before any block is freed).
+    if (!table_->Exclusive() && !table_->InTransaction()) {
+      try {
+        table_->DiscardBuffers(false, true);
+      } catch (...) {
+      }
+    }
+  }
 }
 
 void TDataCursor::UndoBlobSaves() {

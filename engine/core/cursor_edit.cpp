@@ -138,6 +138,7 @@ class TDataCursor::TChangeScope {
       throw;
     }
     cursor_.blob_undo_.clear();
+    cursor_.replaced_chains_.clear();
     // The place to come back to when a failed change has to be undone.
     cursor_.RememberPosition();
   }
@@ -503,9 +504,11 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
     table_->ChangesMade(true, keys_changed, blob_written);
     scope.ChangesDone();
   } catch (...) {
+    replaced_chains_.clear();
     scope.Fail();
     throw;
   }
+  FreeReplacedChains();
   TakeSnapshot();
   current_ = image;
   EndEdit();

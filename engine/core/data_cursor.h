@@ -590,6 +590,9 @@ class TDataCursor final : public TCursorTableLocks,
   bool CopyStoredBlob(TRecordImage record, const TFieldDescriptor& field,
                       const TBlobReference& reference);
   void UndoBlobSaves();
+  //! After a modify is written: frees the chains its changed BLOB values
+  //! replaced. A failure leaves them allocated and the post standing.
+  void FreeReplacedChains();
   //! The content of a stored BLOB (empty for none).
   std::vector<uint8_t> LoadStoredBlob(const TBlobReference& reference);
 
@@ -645,6 +648,7 @@ class TDataCursor final : public TCursorTableLocks,
   std::vector<int32_t> blob_handles_;  //!< handle of blobs_[i], named by negative references
   int32_t last_blob_handle_ = 0;       //!< the handle given last
   std::vector<TBlobUndo> blob_undo_;   //!< buffers the post in progress saved
+  std::vector<TBlobReference> replaced_chains_;   //!< old chains of the modify in progress
   std::vector<const TBlobBuffer*> posted_blobs_;  //!< buffers posts saved, oldest first
 };
 

@@ -650,6 +650,43 @@ TEST_F(CursorEditTest, ChangedBlobsOfACancelledEditOrAnotherRecordAreNotPosted) 
   ExpectSound(*c);
 }
 
+TEST_F(CursorEditTest, AMemoModifyThatFailsAtAnyWriteLosesNeitherValue) {
+  Create("PEOPLE", PeopleDefinition());
+  platform::FaultFileSystem fault(fs_);
+  platform::SetFileSystem(&fault);
+  // Several blocks each, so that the new text would cover the old chain.
+  const std::string old_text(2500, 'o');
+  const std::string new_text(4000, 'n');
+  {
+    auto c = OpenOn("PEOPLE");
+    std::vector<uint8_t> ann = Person(*c, "Ann", "A");
+    SetMemo(*c, ann, old_text);
+    c->InsertRecord(ann, true);
+    bool posted = false;
+    for (int64_t n = 1; !posted && n < 50; ++n) {
+      std::vector<uint8_t> record = GoTo(*c, 1);
+      ASSERT_EQ(c->GetCurrentRecord(record, true), kCursorOnRecord);
+      SetMemo(*c, record, new_text);
+      fault.FailNth(platform::FaultFileSystem::Operation::Write, n);
+      posted = CodeRaisedBy([&] { c->ModifyRecord(record, true, true); }) == 0;
+      fault.Disarm();
+      if (!posted) c->CancelEdit();
+      GoTo(*c, 1);
+      // The old value stays whole until the record names the new one. (A
+      // post that fails after its record was written is not yet taken back,
+      // so a failed one may show either value.)
+      const std::string memo = MemoOf(*c);
+      if (posted) {
+        EXPECT_EQ(memo, new_text);
+      } else {
+        EXPECT_TRUE(memo == old_text || memo == new_text) << "write " << n << " failed";
+      }
+    }
+    EXPECT_TRUE(posted);
+  }
+  platform::SetFileSystem(&fs_);
+}
+
 TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
   Create("PEOPLE", PeopleDefinition());
   platform::FaultFileSystem fault(fs_);
