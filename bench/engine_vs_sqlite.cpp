@@ -16,13 +16,28 @@
 //                     (engine: a shared cursor on the "API" index; SQLite: a
 //                     prepared SELECT on its index, default locking);
 //   scan              every record of the exclusive table in API order, every
-//                     field read.
+//                     field read;
+//   indexed filter    the wells of the "Smith Ranch" lease, in either case
+//                     (about 1% of the records): counted, then walked in API
+//                     order with every field read (engine: a cursor on the
+//                     "API" index with the expression filter
+//                     API = 'smith ranch 1-1' OR API = 'smith ranch 1-2' OR ...
+//                     (one equality per well name, "1-1" to "40-9") compiled
+//                     without case, answered from the index; SQLite: a
+//                     prepared COUNT(*) and SELECT with the same condition on
+//                     its case-insensitive index);
+//   unindexed filter  the records with a top depth below 250 (about 3%):
+//                     counted, then walked in RECID order with every field
+//                     read (engine: the filter TLI < 250 on the primary index,
+//                     evaluated record by record; SQLite: full scans).
 // Neither engine syncs to disk. A figure is the wall-clock time from opening
 // the table to closing it (writing it out), without the making of the
 // records. The reads are checked: every lookup must find a record of its
-// well, the scan must see every record in API order, and both engines must
-// give the same checksum over the values they read (the same records in the
-// same order).
+// well, the scan must see every record in API order, a filter must count
+// and walk the records of the generated values that meet its condition, in
+// its order, each meeting it (and the engine must answer it at the expected
+// optimization level), and both engines must give the same checksum over
+// the values they read (the same records in the same order).
 //
 // Usage: bench_engine_vs_sqlite [--n-exclusive N] [--n-shared N] [--lookups N]
 //                               [--keep DIR] [--only engine|sqlite]
@@ -50,6 +65,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -185,15 +201,109 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 // ----- Measuring and checking -----
 
-//! b sorts before a without regard to case.
-bool OutOfOrder(const std::string& a, const std::string& b) {
+//! Below 0, 0 or above 0 as a sorts before, with or after b without regard
+//! to case.
+int CompareIgnoringCase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
     const int ca = std::toupper(static_cast<unsigned char>(a[i]));
     const int cb = std::toupper(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return cb < ca;
+    if (ca != cb) return ca - cb;
   }
-  return b.size() < a.size();
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
+
+//! b sorts before a without regard to case.
+bool OutOfOrder(const std::string& a, const std::string& b) {
+  return CompareIgnoringCase(b, a) < 0;
+}
+
+//! A filter line: one condition, the same text for both engines, whose
+//! records are counted and then walked.
+struct TFilterQuery {
+  const char* Name;
+  std::string Condition;  //!< the engine's filter text and SQLite's WHERE clause
+  bool ApiOrder;          //!< walked in API order, else in RECID order
+  int Level;              //!< the optimization level the engine must give it
+  //! The condition over the values of a record.
+  bool (*Passes)(std::string_view api, double tli);
+};
+
+//! The lease whose wells the indexed filter selects, and its well names
+//! "1-1" to "40-9": the API values "smith ranch 1-1" to "smith ranch 40-9",
+//! which the generator spells in mixed or upper case.
+constexpr std::string_view kSmithRanch = "smith ranch ";
+std::set<std::string, std::less<>> SmithRanchWells() {
+  std::set<std::string, std::less<>> wells;
+  for (int well = 1; well <= 40; ++well) {
+    for (int number = 1; number <= 9; ++number) {
+      wells.insert(std::to_string(well) + "-" + std::to_string(number));
+    }
+  }
+  return wells;
+}
+
+bool SmithRanchWell(std::string_view api, double) {
+  static const std::set<std::string, std::less<>> wells = SmithRanchWells();
+  return api.size() > kSmithRanch.size() &&
+         CompareIgnoringCase(api.substr(0, kSmithRanch.size()), kSmithRanch) == 0 &&
+         wells.find(api.substr(kSmithRanch.size())) != wells.end();
+}
+
+bool ShallowTop(std::string_view, double tli) {
+  return tli < 250;
+}
+
+//! The filter lines. Indexed: the "Smith Ranch" wells, about 1% of the
+//! records, one equality per well name, compared without case, so that the
+//! case-insensitive "API" index answers each (the engine compares an
+//! ordering or an IN list with case, which that index cannot answer).
+//! Unindexed: top depths below 250 of the 0 to 7999.5 generated, about 3%
+//! of the records.
+std::vector<TFilterQuery> FilterQueries() {
+  std::string smith_ranch;
+  for (const std::string& well : SmithRanchWells()) {
+    if (!smith_ranch.empty()) smith_ranch += " OR ";
+    smith_ranch += "API = '" + std::string(kSmithRanch) + well + "'";
+  }
+  return {{"indexed filter 1%", smith_ranch, true, vevura::kFilterFullyOptimized, SmithRanchWell},
+          {"unindexed filter", "TLI < 250", false, vevura::kFilterNotOptimized, ShallowTop}};
+}
+
+//! The records of the first n generated from kSeed that meet the query's condition.
+int64_t CountPassing(int64_t records, const TFilterQuery& query) {
+  TCatalogGenerator generator(kSeed);
+  TCatalogValues values;
+  int64_t count = 0;
+  for (int64_t i = 0; i < records; ++i) {
+    generator.Next(&values);
+    if (query.Passes(values.Api, values.Tli)) ++count;
+  }
+  return count;
+}
+
+//! Checks that the records a filter walk sees come in the query's order.
+class TOrderCheck {
+ public:
+  explicit TOrderCheck(bool api_order) : api_order_(api_order) {}
+  //! The record with api and recid follows the one before.
+  bool Follows(std::string_view api, int64_t recid) {
+    bool follows = true;
+    if (api_order_) {
+      const int order = CompareIgnoringCase(previous_api_, api);
+      follows = order < 0 || (order == 0 && previous_recid_ < recid);
+      previous_api_.assign(api);
+    } else {
+      follows = previous_recid_ < recid;
+    }
+    previous_recid_ = recid;
+    return follows;
+  }
+
+ private:
+  bool api_order_;
+  std::string previous_api_;
+  int64_t previous_recid_ = 0;
+};
 
 using vevura::bench::TStopwatch;
 using vevura::bench::TTiming;
@@ -235,8 +345,10 @@ class TChecksum {
 struct TReadResult {
   TTiming Time;
   int64_t Rows = 0;       //!< records read
-  int64_t Failures = 0;   //!< lookups that missed, or scan steps out of order
+  int64_t Failures = 0;   //!< lookups that missed, or records out of order or not passing
   uint64_t Checksum = 0;  //!< over every value read
+  int64_t Counted = -1;   //!< a filter's count before the walk; -1 for other reads
+  int Level = -1;         //!< the engine's optimization level of a filter
 };
 
 // ----- The engine -----
@@ -406,6 +518,42 @@ class TEngineSide {
     return result;
   }
 
+  //! The query's records through an expression filter compiled without
+  //! case: counted, then walked.
+  [[gnu::noinline]] TReadResult Filter(const std::string& table, const TFilterQuery& query) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TDataCursor cursor(*directory_);
+    cursor.SetTableName(table);
+    cursor.OpenCursor();
+    if (query.ApiOrder) cursor.SwitchToIndex("API");
+    vevura::TFilterSettings settings;
+    settings.IgnoreCase = true;
+    vevura::TFilter* filter = cursor.AddFilter(query.Condition, settings);
+    cursor.ActivateFilter(filter);
+    result.Level = cursor.GetFilterOptimizeLevel(filter);
+    result.Counted = cursor.GetRecordCount();
+    const TCatalogFields fields(cursor);
+    std::vector<uint8_t> buffer(cursor.RecordSize());
+    TChecksum sum;
+    TOrderCheck order(query.ApiOrder);
+    cursor.First();
+    while (cursor.Next(buffer) == vevura::kCursorOnRecord) {
+      const std::string api = ReadValues(buffer, fields, sum);
+      const bool passes = query.Passes(api, vevura::GetFloatField(buffer, *fields.All[2]));
+      if (!passes || !order.Follows(api, vevura::GetIntegerField(buffer, fields.RecId()))) {
+        ++result.Failures;
+      }
+      ++result.Rows;
+    }
+    cursor.CloseCursor(false);
+    watch.Stop();
+    result.Time = watch.Timing();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
  private:
   vevura::TDataSession session_;
   vevura::TDataDirectory* directory_ = nullptr;
@@ -452,6 +600,18 @@ constexpr const char* kSqliteLookup =
 constexpr const char* kSqliteScan =
     "SELECT RECID, API, TLI, BLI, Measure, IndexUOM, LogMnems, TIFF_Filename, LIC_Filename, Path "
     "FROM LICCATALOG ORDER BY API, RECID";
+
+//! The records of a filter line, in its order.
+std::string SqliteFilterSelect(const TFilterQuery& query) {
+  return std::string(
+             "SELECT RECID, API, TLI, BLI, Measure, IndexUOM, LogMnems, TIFF_Filename, "
+             "LIC_Filename, Path FROM LICCATALOG WHERE ") +
+         query.Condition + (query.ApiOrder ? " ORDER BY API, RECID" : " ORDER BY RECID");
+}
+
+std::string SqliteFilterCount(const TFilterQuery& query) {
+  return std::string("SELECT COUNT(*) FROM LICCATALOG WHERE ") + query.Condition;
+}
 
 //! The text of column i; null reads as empty.
 std::string_view ColumnText(sqlite3_stmt* statement, int i) {
@@ -603,6 +763,37 @@ class TSqliteSide {
     return result;
   }
 
+  //! The query's records: counted, then walked.
+  [[gnu::noinline]] TReadResult Filter(const std::string& table, const TFilterQuery& query) {
+    TReadResult result;
+    TStopwatch watch;
+    watch.Start();
+    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteStatement count = Prepare(db.get(), SqliteFilterCount(query));
+    if (sqlite3_step(count.get()) != SQLITE_ROW) RaiseSqlite(db.get(), "count");
+    result.Counted = sqlite3_column_int64(count.get(), 0);
+    count.reset();
+    TSqliteStatement select = Prepare(db.get(), SqliteFilterSelect(query));
+    TChecksum sum;
+    TOrderCheck order(query.ApiOrder);
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+      const std::string_view api = ReadRow(select.get(), sum);
+      const bool passes = query.Passes(api, sqlite3_column_double(select.get(), 2));
+      if (!passes || !order.Follows(api, sqlite3_column_int64(select.get(), 0))) {
+        ++result.Failures;
+      }
+      ++result.Rows;
+    }
+    if (rc != SQLITE_DONE) RaiseSqlite(db.get(), "filter");
+    select.reset();
+    db.reset();
+    watch.Stop();
+    result.Time = watch.Timing();
+    result.Checksum = sum.Value();
+    return result;
+  }
+
   //! SQLite's plan for sql, one step per line.
   std::string Plan(const std::string& table, const std::string& sql) const {
     TSqliteDb db = OpenSqlite(PathOf(table));
@@ -662,16 +853,19 @@ bool ReportReads(const char* name, int64_t expected, const TReadResult* engine,
   bool sound = true;
   for (const auto& [who, result] : {std::pair{"engine", engine}, std::pair{"SQLite", sqlite}}) {
     if (result == nullptr) continue;
-    const bool ok = result->Rows == expected && result->Failures == 0;
+    const bool ok = result->Rows == expected && result->Failures == 0 &&
+                    (result->Counted < 0 || result->Counted == expected);
     sound = sound && ok;
-    std::printf("  %-8s %-7s %10" PRId64 " read, %" PRId64 " failed, checksum %016" PRIx64 "%s\n",
-                name, who, result->Rows, result->Failures, result->Checksum,
+    std::string counted;
+    if (result->Counted >= 0) counted = ", counted " + std::to_string(result->Counted);
+    std::printf("  %-9s %-7s %10" PRId64 " read%s, %" PRId64 " failed, checksum %016" PRIx64 "%s\n",
+                name, who, result->Rows, counted.c_str(), result->Failures, result->Checksum,
                 ok ? "" : "  <-- WRONG");
   }
   if (engine != nullptr && sqlite != nullptr) {
     const bool same = engine->Checksum == sqlite->Checksum;
     sound = sound && same;
-    std::printf("  %-8s checksums %s\n", name, same ? "equal" : "DIFFER");
+    std::printf("  %-9s checksums %s\n", name, same ? "equal" : "DIFFER");
   }
   return sound;
 }
@@ -688,6 +882,12 @@ void PrintSizes(const std::string& dir, const std::string& table) {
   std::printf("  %-10s engine %8.1f MB (.DAT %.1f, .IDX %.1f), SQLite %8.1f MB\n", table.c_str(),
               engine / 1e6, FileSize(dir + table + ".DAT") / 1e6,
               FileSize(dir + table + ".IDX") / 1e6, sqlite / 1e6);
+}
+
+//! text, or its beginning and end around "..." when long.
+std::string Abridged(const std::string& text) {
+  if (text.size() <= 140) return text;
+  return text.substr(0, 80) + " ... " + text.substr(text.size() - 55);
 }
 
 // ----- The run -----
@@ -717,12 +917,18 @@ int Run(const TOptions& options) {
   std::printf("engine buffers: %s\n\n", engine.Buffers().c_str());
   TSqliteSide sqlite(dir);
   const std::vector<std::string> probes = MakeProbes(options.ExclusiveRecords, options.Lookups);
+  const std::vector<TFilterQuery> queries = FilterQueries();
+  int64_t passing[2];
+  for (size_t i = 0; i < 2; ++i) passing[i] = CountPassing(options.ExclusiveRecords, queries[i]);
 
   TLine exclusive{"exclusive append", options.ExclusiveRecords, {}, {}};
   TLine shared{"shared append", options.SharedRecords, {}, {}};
   TLine lookups{"lookups by API", static_cast<int64_t>(probes.size()), {}, {}};
   TLine scan{"scan in API order", options.ExclusiveRecords, {}, {}};
   TReadResult engine_lookups, sqlite_lookups, engine_scan, sqlite_scan;
+  TLine filter_lines[2] = {{queries[0].Name, passing[0], {}, {}},
+                           {queries[1].Name, passing[1], {}, {}}};
+  TReadResult engine_filters[2], sqlite_filters[2];
 
   // Line by line, the engine and then SQLite, so that a change in the
   // machine's load falls on both.
@@ -746,13 +952,21 @@ int Run(const TOptions& options) {
   if (options.RunSqlite) sqlite_lookups = sqlite.Lookups(kExclusiveTable, probes);
   if (options.RunEngine) engine_scan = engine.Scan(kExclusiveTable);
   if (options.RunSqlite) sqlite_scan = sqlite.Scan(kExclusiveTable);
+  for (size_t i = 0; i < 2; ++i) {
+    if (options.RunEngine) engine_filters[i] = engine.Filter(kExclusiveTable, queries[i]);
+    if (options.RunSqlite) sqlite_filters[i] = sqlite.Filter(kExclusiveTable, queries[i]);
+    filter_lines[i].Engine = engine_filters[i].Time;
+    filter_lines[i].Sqlite = sqlite_filters[i].Time;
+  }
   lookups.Engine = engine_lookups.Time;
   lookups.Sqlite = sqlite_lookups.Time;
   scan.Engine = engine_scan.Time;
   scan.Sqlite = sqlite_scan.Time;
 
   PrintHeader();
-  for (const TLine& line : {exclusive, shared, lookups, scan}) PrintLine(line);
+  for (const TLine& line : {exclusive, shared, lookups, scan, filter_lines[0], filter_lines[1]}) {
+    PrintLine(line);
+  }
   std::printf("\nchecks\n");
   const TReadResult* el = options.RunEngine ? &engine_lookups : nullptr;
   const TReadResult* sl = options.RunSqlite ? &sqlite_lookups : nullptr;
@@ -760,10 +974,31 @@ int Run(const TOptions& options) {
   const TReadResult* ss = options.RunSqlite ? &sqlite_scan : nullptr;
   bool sound = ReportReads("lookups", static_cast<int64_t>(probes.size()), el, sl);
   sound = ReportReads("scan", options.ExclusiveRecords, es, ss) && sound;
+  const char* const filter_names[] = {"indexed", "unindexed"};
+  for (size_t i = 0; i < 2; ++i) {
+    sound =
+        ReportReads(filter_names[i], passing[i], options.RunEngine ? &engine_filters[i] : nullptr,
+                    options.RunSqlite ? &sqlite_filters[i] : nullptr) &&
+        sound;
+  }
+  if (options.RunEngine) {
+    for (size_t i = 0; i < 2; ++i) {
+      const bool ok = engine_filters[i].Level == queries[i].Level;
+      sound = sound && ok;
+      std::printf("  %-9s engine filter [%s], optimization level %d%s\n", filter_names[i],
+                  Abridged(queries[i].Condition).c_str(), engine_filters[i].Level,
+                  ok ? "" : "  <-- WRONG");
+    }
+  }
   if (options.RunSqlite) {
     std::printf("  SQLite plans: lookup [%s], scan [%s]\n",
                 sqlite.Plan(kExclusiveTable, kSqliteLookup).c_str(),
                 sqlite.Plan(kExclusiveTable, kSqliteScan).c_str());
+    for (size_t i = 0; i < 2; ++i) {
+      std::printf("  SQLite plans: %s count [%s], walk [%s]\n", filter_names[i],
+                  Abridged(sqlite.Plan(kExclusiveTable, SqliteFilterCount(queries[i]))).c_str(),
+                  Abridged(sqlite.Plan(kExclusiveTable, SqliteFilterSelect(queries[i]))).c_str());
+    }
   }
   std::printf("\nfile sizes\n");
   PrintSizes(dir, kExclusiveTable);
