@@ -94,6 +94,11 @@ bool TDataCursor::GoToEdge(bool last) {
   return true;
 }
 
+bool TDataCursor::HasEdge(bool last) {
+  if (filtering_) return visible_count_ > 0;
+  return GoToEdge(last);
+}
+
 void TDataCursor::StandOn(const TIndexPosition& pos) {
   pos_ = pos;
   record_number_ = static_cast<int32_t>(pos.Reference);
@@ -171,7 +176,7 @@ void TDataCursor::RequireCallerBuffer(std::span<const uint8_t> buffer) const {
 void TDataCursor::First() {
   ReadBracket([&] {
     direction_ = rdForward;
-    if (GoToEdge(false)) {
+    if (HasEdge(false)) {
       SetBeginning();
     } else {
       SetEmpty();
@@ -183,7 +188,7 @@ void TDataCursor::First() {
 void TDataCursor::Last() {
   ReadBracket([&] {
     direction_ = rdBackward;
-    if (GoToEdge(true)) {
+    if (HasEdge(true)) {
       SetEnd();
     } else {
       SetEmpty();

@@ -289,7 +289,7 @@ void TDataCursor::Relocate(const TBookmark& bookmark, bool bof, bool eof) {
     return;
   }
   const bool last = eof && !bof;
-  if (!GoToEdge(last)) {
+  if (!HasEdge(last)) {
     SetEmpty();
   } else if (last) {
     SetEnd();

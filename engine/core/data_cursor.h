@@ -365,6 +365,11 @@ class TDataCursor final : public TCursorTableLocks,
   //! Stands on the first or last record of the order and range; false
   //! (position unchanged) when there is none.
   bool GoToEdge(bool last);
+  //! Some record lies in the order and range, for a move to an end, which
+  //! stands on no record: may move the position. With a filter the visible
+  //! count answers, instead of a walk through the index to the first visible
+  //! entry.
+  bool HasEdge(bool last);
   //! VEVURA_RECTOOBIG for a caller's buffer (when given) shorter than a record.
   void RequireCallerBuffer(std::span<const uint8_t> buffer) const;
   void ClearPosition();
