@@ -45,7 +45,9 @@ inline constexpr size_t kMaxCursorFilters = 64;
 
 //! How a filter is made.
 struct TFilterSettings {
-  bool IgnoreCase = false;        //!< string comparisons without regard to case
+  //! = and <> of a string field and a constant without regard to case (the
+  //! other comparisons keep the table's case rules).
+  bool IgnoreCase = false;
   bool NoPartialCompare = false;  //!< a trailing "*" is an ordinary character
   //! A key range holding more than half of the active records is answered
   //! by collecting the keys outside it and inverting.
