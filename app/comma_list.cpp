@@ -48,15 +48,15 @@ size_t ReadPlainItem(std::string_view line, size_t pos, std::string* item) {
 
 }  // namespace
 
-void SplitCommaList(std::string_view line, std::vector<std::string>* items) {
+void SplitCommaList(std::string_view line, std::vector<std::string>* items, size_t max_items) {
   items->clear();
   size_t pos = SkipBlanks(line, 0);
-  while (pos < line.size()) {
+  while (pos < line.size() && items->size() < max_items) {
     std::string& item = items->emplace_back();
     pos = line[pos] == '"' ? ReadQuotedItem(line, pos, &item) : ReadPlainItem(line, pos, &item);
     pos = SkipBlanks(line, pos);
     if (pos < line.size() && line[pos] == ',') {
-      if (pos + 1 == line.size()) items->emplace_back();
+      if (pos + 1 == line.size() && items->size() < max_items) items->emplace_back();
       pos = SkipBlanks(line, pos + 1);
     }
   }

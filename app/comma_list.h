@@ -13,6 +13,8 @@
 // So "A,,B" gives A, "" and B; "A," gives A and ""; "FILE = X" gives FILE, =
 // and X. NUL and 8-bit characters are ordinary item text.
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +25,10 @@ namespace vevura::app {
 std::vector<std::string> SplitCommaList(std::string_view line);
 
 //! The same, into items (its previous contents are replaced), so that a caller
-//! splitting many lines reuses the vector's storage.
-void SplitCommaList(std::string_view line, std::vector<std::string>* items);
+//! splitting many lines reuses the vector's storage. Only the first max_items
+//! items are split: a caller that needs the first few of a line need not hold
+//! one string per item of a long list (a line of n commas has n + 1 items).
+void SplitCommaList(std::string_view line, std::vector<std::string>* items,
+                    size_t max_items = std::numeric_limits<size_t>::max());
 
 }  // namespace vevura::app

@@ -14,6 +14,8 @@ namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
 constexpr char kCtrlZ = 26;
+//! The keyword and the two items after it are all a line can give.
+constexpr size_t kItemsUsed = 3;
 
 //! True when item equals keyword (upper case) after upper-casing a to z only.
 bool IsKeyword(const std::string& item, std::string_view keyword) {
@@ -69,6 +71,13 @@ TLicValues TLicReader::ReadText(std::string_view text) {
   return values_;
 }
 
+size_t TLicReader::BufferBytes() const {
+  size_t bytes =
+      chunk_.capacity() + partial_line_.capacity() + items_.capacity() * sizeof(std::string);
+  for (const std::string& item : items_) bytes += item.capacity();
+  return bytes;
+}
+
 void TLicReader::BeginFile() {
   values_ = TLicValues();
   partial_line_.clear();
@@ -104,7 +113,7 @@ void TLicReader::EndFile() {
 
 void TLicReader::ApplyLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  SplitCommaList(line, &items_);
+  SplitCommaList(line, &items_, kItemsUsed);
   if (items_.size() >= 2) ApplyKeyword(items_);
 }
 

@@ -17,7 +17,9 @@
 // non-zero depth and Bottom the last depth, 0 included.
 //
 // The file is read in chunks, so its size does not matter beyond that of its
-// longest line.
+// longest line. Only a line's first three items are split, so a line costs
+// about its own length once more (a few bytes per character at most), however
+// many items it has.
 
 #include <string>
 #include <string_view>
@@ -53,6 +55,11 @@ class TLicReader {
   //! ReadFile does.
   TLicValues ReadText(std::string_view text);
 
+  //! Bytes of storage the reader's buffers hold now: the read buffer, the
+  //! unfinished line and the items of the last line split. They stay from file
+  //! to file and grow with the longest line read.
+  size_t BufferBytes() const;
+
  private:
   void BeginFile();
   //! Applies the complete lines of text and keeps its unfinished last line;
@@ -66,7 +73,7 @@ class TLicReader {
   std::string decimal_separator_;   //!< separator of DEPPIX depths
   TLicValues values_;               //!< values gathered from the current file
   std::string partial_line_;        //!< start of a line that continues in the next chunk
-  std::vector<std::string> items_;  //!< items of the line being applied
+  std::vector<std::string> items_;  //!< first items of the line being applied
   std::vector<char> chunk_;         //!< read buffer
 };
 

@@ -1,5 +1,7 @@
 #include "app/comma_list.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,23 @@ TEST(CommaList, ReusedVectorHoldsOnlyTheNewLine) {
   EXPECT_EQ(items, Items{"e"});
   SplitCommaList("", &items);
   EXPECT_TRUE(items.empty());
+}
+
+TEST(CommaList, SplitsOnlyTheFirstItemsAskedFor) {
+  for (const char* line : {"A,,B", "A,", "A ,", ",", "\"a,b\",c", "\"ab\"c", "x,\"", " , ,x,"}) {
+    Items all = SplitCommaList(line);
+    for (size_t max = 0; max <= all.size() + 1; ++max) {
+      Items first;
+      SplitCommaList(line, &first, max);
+      EXPECT_EQ(first,
+                Items(all.begin(), all.begin() + static_cast<ptrdiff_t>(std::min(max, all.size()))))
+          << line << " " << max;
+    }
+  }
+  // A line of 2 MB of commas gives three empty items, not two million.
+  Items items;
+  SplitCommaList(std::string(2 << 20, ','), &items, 3);
+  EXPECT_EQ(items, (Items{"", "", ""}));
 }
 
 }  // namespace

@@ -163,6 +163,30 @@ TEST(LicReader, ReadsFilesOfAnyLineLengthAcrossItsBuffer) {
   EXPECT_EQ(next.Top, 0);
 }
 
+TEST(LicReader, BuffersHoldAFewBytesPerCharacterOfTheLongestLine) {
+  test::TempTree tree;
+  TLicReader reader(".");
+  const size_t kReadBuffer = 64 * 1024;
+  // 2 MB of commas: one empty item per comma, of which only the first matter.
+  std::string commas = "WELL,w" + std::string(2 << 20, ',') + "\r\nFILE,f\n";
+  TLicValues v = reader.ReadFile(tree.File("commas.lic", commas));
+  EXPECT_EQ(v.Well, "w");
+  EXPECT_EQ(v.File, "f");
+  EXPECT_LE(reader.BufferBytes(), kReadBuffer + 3 * commas.size());
+  EXPECT_EQ(reader.ReadText(commas).Well, "w");
+  EXPECT_LE(reader.BufferBytes(), kReadBuffer + 3 * commas.size());
+  // Twenty items of 100 KB each, quoted and plain.
+  std::string group = "GROUP";
+  for (char c = 'a'; c < 'a' + 20; ++c) {
+    std::string item(100000, c);
+    group += c % 2 ? ",\"" + item + "\"" : "," + item;
+  }
+  v = reader.ReadFile(tree.File("items.lic", group + "\nWELL,x\n"));
+  EXPECT_EQ(v.Group, std::string(100000, 'b'));
+  EXPECT_EQ(v.Well, "x");
+  EXPECT_LE(reader.BufferBytes(), kReadBuffer + 3 * commas.size());
+}
+
 TEST(LicReader, UnreadableFilesAreInputOutputErrors) {
   test::TempTree tree;
   TLicReader reader(".");
