@@ -1,12 +1,21 @@
 #include "app/lic_reader.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/comma_list.h"
 #include "app/run_errors.h"
+#include "platform/directory.h"
+#include "platform/file_system.h"
 #include "tests/app/temp_tree.h"
 #include "tests/support/fault_file_system.h"
 
@@ -282,6 +291,163 @@ TEST(LicReader, RandomBytesNeverCrashAndFilesReadAsTheirText) {
     EXPECT_TRUE(SameValues(whole, file)) << i;
     EXPECT_FALSE(whole.Well.empty() && whole.File.empty() && whole.Group.empty()) << i;
   }
+}
+
+// The mutation loop -------------------------------------------------------
+
+//! LIC files as scanning software writes them, and a few of their variants.
+std::vector<std::string> FuzzSeeds() {
+  std::string scanned =
+      "FILE,\"C:\\SCANS\\IMG00017.TIF\"\r\nWELL,42-100017-00\r\nGROUP,1,\"GR SP ILD\"\r\n"
+      "DEPTHTYPE,0\r\nDEPTHUNITS,0\r\nSCALE,1,240\r\nCOMPANY,\"Survey Co, Ltd\"\r\n";
+  for (int i = 0; i < 12; ++i) {
+    scanned +=
+        "DEPPIX," + std::to_string(1000 + i * 250) + ".5," + std::to_string(i * 400) + "\r\n";
+  }
+  return {
+      scanned, scanned + "\x1a\x1a\x1a",
+      "file, \"\\\\server\\logs\\a 1.tif\" \nwell , 7\ngroup,2,\"say \"\"hi\"\"\"\n"
+      "DepthType,1\nDepthUnits,1\nDEPPIX,0,0\nDEPPIX,-1.25e2,3\nDEPPIX,1e400,4\n",
+      "REMARK,,,\"a,b\",,\r\nWELL,\"\"\r\nGROUP,,\r\nFILE,img.tif\r\nDEPPIX,12.5ft,1\r\nDEPPIX,7"};
+}
+
+//! Changes text by one random insert, delete, bit flip, splice from another
+//! text of corpus or long run of one character or piece.
+void Mutate(std::mt19937& random, const std::vector<std::string>& corpus, std::string* text) {
+  static const std::vector<std::string> kPieces = {
+      ",",      "\"", "\"\"",  "\r\n",      "\n",         "\r",    "\x1a",
+      " ",      "\t", "FILE,", "WELL,",     "GROUP,",     "GROUP", "DEPTHTYPE,",
+      "DEPPIX", "0",  "1",     "DEPPIX,1e", "DEPTHUNITS", ".",     std::string(1, '\0')};
+  size_t at = random() % (text->size() + 1);
+  switch (random() % 7) {
+    case 0:  // a random byte
+      text->insert(at, 1, static_cast<char>(random() % 256));
+      break;
+    case 1:  // a piece the reader treats specially
+      text->insert(at, kPieces[random() % kPieces.size()]);
+      break;
+    case 2:  // a deleted range
+      text->erase(at, 1 + random() % (random() % 8 == 0 ? 4096 : 8));
+      break;
+    case 3:  // flipped bits
+      if (at < text->size()) (*text)[at] = static_cast<char>((*text)[at] ^ (1 << random() % 8));
+      break;
+    case 4: {  // a range of another text
+      const std::string& other = corpus[random() % corpus.size()];
+      size_t from = random() % (other.size() + 1);
+      text->insert(at, other, from, random() % (other.size() - from + 1));
+      break;
+    }
+    case 5: {  // a long run, past the read buffer now and then
+      size_t length = random() % 4 == 0 ? 60000 + random() % 140000 : random() % 300;
+      const std::string& piece = kPieces[random() % kPieces.size()];
+      std::string run;
+      while (run.size() < length) run += piece;
+      text->insert(at, run);
+      break;
+    }
+    default:  // a truncation
+      text->resize(at);
+      break;
+  }
+}
+
+//! What reading a text gave: its values, or the kind of error raised.
+struct FuzzOutcome {
+  enum Kind { kValues, kListError, kOther } kind = kValues;
+  TLicValues values;
+  std::string error;
+
+  bool operator==(const FuzzOutcome& other) const {
+    return kind == other.kind && error == other.error &&
+           (kind != kValues || SameValues(values, other.values));
+  }
+};
+
+//! Writes text as the file at path, replacing it.
+void WriteScratch(const std::string& path, const std::string& text) {
+  std::unique_ptr<platform::OsFile> file = platform::Fs().Create(path, platform::OpenOptions());
+  ASSERT_TRUE(file && file->WriteAt(0, text.data(), std::ssize(text)) == std::ssize(text)) << path;
+}
+
+template <typename Read>
+FuzzOutcome Outcome(Read read) {
+  FuzzOutcome outcome;
+  try {
+    outcome.values = read();
+  } catch (const EListError& error) {
+    outcome.kind = error.Index == 2 ? FuzzOutcome::kListError : FuzzOutcome::kOther;
+    outcome.error = error.what();
+  } catch (const std::exception& error) {
+    outcome.kind = FuzzOutcome::kOther;
+    outcome.error = error.what();
+  } catch (...) {
+    outcome.kind = FuzzOutcome::kOther;
+    outcome.error = "unknown exception";
+  }
+  return outcome;
+}
+
+// Mutated LIC files go through the comma splitter and the reader, from memory
+// and from a file: each line splits into items no longer than itself, of which
+// the first three are those the reader uses; each text gives values or the
+// list error, the same from memory and from the file, while the reader's
+// buffers stay within a few bytes per character of the longest line.
+// VEVURA_LIC_FUZZ=N runs N texts instead of a few thousand.
+TEST(LicReader, MutatedFilesGiveValuesOrTheListError) {
+  const char* env = std::getenv("VEVURA_LIC_FUZZ");
+  const long count = env ? std::atol(env) : 3000;
+  const size_t kMaxText = 1 << 20;
+  std::mt19937 random(20261209);
+  std::vector<std::string> corpus = FuzzSeeds();
+  test::TempTree tree;
+  const std::string path = tree.Path("fuzz.lic");
+  TLicReader reader(".");
+  std::vector<std::string> items, first;
+  size_t longest_line = 0;
+  long outcomes[3] = {0, 0, 0};
+  double slowest = 0;
+  for (long i = 0; i < count; ++i) {
+    std::string text = corpus[random() % corpus.size()];
+    for (int n = 1 + static_cast<int>(random() % 4); n > 0; --n) Mutate(random, corpus, &text);
+    if (text.size() > kMaxText) text.resize(kMaxText);
+    auto start = std::chrono::steady_clock::now();
+    for (size_t begin = 0; begin <= text.size();) {
+      size_t end = std::min(text.find('\n', begin), text.size());
+      std::string_view line(text.data() + begin, end - begin);
+      longest_line = std::max(longest_line, line.size());
+      SplitCommaList(line, &items);
+      SplitCommaList(line, &first, 3);
+      size_t item_bytes = 0;
+      for (const std::string& item : items) item_bytes += item.size();
+      ASSERT_LE(item_bytes, line.size()) << i;
+      ASSERT_EQ(first,
+                std::vector<std::string>(items.begin(),
+                                         items.begin() + std::min<ptrdiff_t>(3, std::ssize(items))))
+          << i;
+      begin = end + 1;
+    }
+    FuzzOutcome whole = Outcome([&] { return reader.ReadText(text); });
+    ASSERT_NO_FATAL_FAILURE(WriteScratch(path, text));
+    FuzzOutcome from_file = Outcome([&] { return reader.ReadFile(path); });
+    slowest = std::max(
+        slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    ++outcomes[whole.kind];
+    EXPECT_NE(whole.kind, FuzzOutcome::kOther) << i << ": " << whole.error;
+    EXPECT_TRUE(whole == from_file) << i;
+    EXPECT_LE(reader.BufferBytes(), 64 * 1024 + 4 * longest_line + 256) << i;
+    if (HasFailure()) {
+      std::string kept = platform::TempDirectory() + "lic_fuzz_failure.lic";
+      WriteScratch(kept, text);
+      FAIL() << "input " << i << " kept as " << kept;
+    }
+    if (whole.kind == FuzzOutcome::kValues && corpus.size() < 64 && random() % 16 == 0) {
+      corpus.push_back(text);
+    }
+  }
+  std::printf("%ld texts: %ld values, %ld list errors, %ld other; slowest %.3f s\n", count,
+              outcomes[FuzzOutcome::kValues], outcomes[FuzzOutcome::kListError],
+              outcomes[FuzzOutcome::kOther], slowest);
 }
 
 }  // namespace
