@@ -326,9 +326,11 @@ void Mutate(std::mt19937& random, const std::vector<std::string>& corpus, std::s
     case 1:  // a piece the reader treats specially
       text->insert(at, kPieces[random() % kPieces.size()]);
       break;
-    case 2:  // a deleted range
-      text->erase(at, 1 + random() % (random() % 8 == 0 ? 4096 : 8));
+    case 2: {  // a deleted range
+      size_t most = random() % 8 == 0 ? 4096 : 8;
+      text->erase(at, 1 + random() % most);
       break;
+    }
     case 3:  // flipped bits
       if (at < text->size()) (*text)[at] = static_cast<char>((*text)[at] ^ (1 << random() % 8));
       break;
