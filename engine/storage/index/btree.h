@@ -56,6 +56,7 @@ class TBTree {
   bool Last(TIndexPosition* pos);
   //! Steps to the following entry; false (pos unchanged) at the end. When the
   //! page of pos changed since pos was taken, pos is found again by its key.
+  //! A leaf link that does not lead on in key order is VEVURA_INDEXCORRUPT.
   bool Next(TIndexPosition* pos);
   //! Steps to the preceding entry; false (pos unchanged) at the beginning.
   bool Prior(TIndexPosition* pos);
@@ -114,6 +115,9 @@ class TBTree {
   TPageRef PathPage(int depth);
   void PropagateFirstKey(int depth, const TPage& page);
   void FillPosition(const TPage& leaf, int entry, int64_t ordinal, TIndexPosition* pos) const;
+  //! VEVURA_INDEXCORRUPT unless the step from leaf from to its neighbour to
+  //! (forward: the next leaf) leads on in key order; counts the step in pos.
+  void CheckLeafLink(const TPage& from, const TPage& to, bool forward, TIndexPosition* pos) const;
 
   // Searching (btree_search.cpp).
   TPageRef Descend(const uint8_t* key, size_t n, TSearchMode mode, int64_t* ordinal);

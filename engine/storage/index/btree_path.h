@@ -32,6 +32,9 @@ struct TIndexPosition {
   int64_t Ordinal = -1;      //!< 0-based place in index order; -1 when not known
   uint32_t Reference = 0;    //!< record number of the entry
   std::vector<uint8_t> Key;  //!< the entry's key, key-length bytes
+  //! Leaf links followed in a row in one direction (forward positive) since
+  //! the position was sought.
+  int32_t LeafSteps = 0;
 
   bool OnEntry() const { return Page != 0; }
   void Clear() { *this = TIndexPosition{}; }

@@ -1,6 +1,7 @@
 // Searching, stepping and counting in a B-tree.
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -162,7 +163,7 @@ bool TBTree::StepOnce(bool forward, TIndexPosition* pos) {
     int32_t next = page->Next();
     if (next == 0) return false;
     TPageRef neighbour = Fetch(next);
-    if (!neighbour->IsLeaf() || neighbour->EntryCount() == 0) RaiseCorrupt();
+    CheckLeafLink(*page, *neighbour, true, pos);
     FillPosition(*neighbour, 1, Plus(pos->Ordinal, 1), pos);
     return true;
   }
@@ -173,9 +174,24 @@ bool TBTree::StepOnce(bool forward, TIndexPosition* pos) {
   int32_t previous = page->Previous();
   if (previous == 0) return false;
   TPageRef neighbour = Fetch(previous);
-  if (!neighbour->IsLeaf() || neighbour->EntryCount() == 0) RaiseCorrupt();
+  CheckLeafLink(*page, *neighbour, false, pos);
   FillPosition(*neighbour, neighbour->EntryCount(), Plus(pos->Ordinal, -1), pos);
   return true;
+}
+
+void TBTree::CheckLeafLink(const TPage& from, const TPage& to, bool forward,
+                           TIndexPosition* pos) const {
+  // A link that does not lead on in key order (to the page itself, or back)
+  // would make a walk endless; so would a run of more leaves in one
+  // direction than the file has pages, which only a cycle through equal
+  // keys can make.
+  if (!to.IsLeaf() || to.EntryCount() == 0 || to.PageNumber == from.PageNumber) RaiseCorrupt();
+  const TPage& lower = forward ? from : to;
+  const TPage& upper = forward ? to : from;
+  const int order = Compare(lower.Key(lower.EntryCount()), upper.Key(1), shape_.KeyLength);
+  if (order > 0 || (order == 0 && shape_.Unique)) RaiseCorrupt();
+  pos->LeafSteps = forward ? std::max(pos->LeafSteps, 0) + 1 : std::min(pos->LeafSteps, 0) - 1;
+  if (std::abs(pos->LeafSteps) > store_.PageLimit(index_)) RaiseCorrupt();
 }
 
 bool TBTree::SeekOrdinal(int64_t ordinal, TIndexPosition* pos) {

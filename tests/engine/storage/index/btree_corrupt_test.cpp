@@ -217,17 +217,34 @@ TEST_F(BTreeCorruptTest, DamagedLinksAreReportedByTheCheckAndRefusedByTheTree) {
   EXPECT_FALSE(Verify(*file).Ok());
   file.reset();
 
-  // A leaf chain that loops back to its start: a range walk stops with an error.
-  file = with([](std::vector<uint8_t>&) {});
-  {
+  // Leaf links that lead back (to the first leaf, to the page itself, from
+  // the first leaf to the last): range walks and steps stop with an error
+  // instead of going round for ever.
+  auto relink = [&](TIndexFile& f, uint8_t n, bool from_last, bool next, bool to_self) {
     TIndexPosition last;
     TIndexPosition head;
-    TBTree(*file, index, comparer_, path_).Last(&last);
-    TBTree(*file, index, comparer_, path_).First(&head);
-    TPage* leaf = file->FetchPage(index, last.Page, false);
-    leaf->SetNext(head.Page);
-    file->ReleasePage(leaf);
-  }
+    TBTree(f, n, comparer_, path_).Last(&last);
+    TBTree(f, n, comparer_, path_).First(&head);
+    const int32_t from = from_last ? last.Page : head.Page;
+    const int32_t to = to_self ? from : from_last ? head.Page : last.Page;
+    TPage* leaf = f.FetchPage(n, from, false);
+    if (next) {
+      leaf->SetNext(to);
+    } else {
+      leaf->SetPrevious(to);
+    }
+    f.ReleasePage(leaf);
+  };
+  auto walk = [&](TIndexFile& f, uint8_t n, bool forward) {
+    return CodeRaisedBy([&] {
+      TBTree tree(f, n, comparer_, path_);
+      TIndexPosition pos;
+      for (int steps = 0; steps < 5000 && (forward ? tree.Next(&pos) : tree.Prior(&pos)); ++steps) {
+      }
+    });
+  };
+  file = with([](std::vector<uint8_t>&) {});
+  relink(*file, index, true, true, false);
   TKey low(60, 0);
   TKey high(60, 0xFF);
   EXPECT_EQ(CodeRaisedBy([&] {
@@ -235,8 +252,14 @@ TEST_F(BTreeCorruptTest, DamagedLinksAreReportedByTheCheckAndRefusedByTheTree) {
                   .CollectReferences(low.data(), high.data(), 60, [](uint32_t) {});
             }),
             VEVURA_INDEXCORRUPT);
+  EXPECT_EQ(walk(*file, index, true), VEVURA_INDEXCORRUPT) << "the last leaf leads to the first";
+  EXPECT_EQ(walk(*file, index, false), 0) << "the prior links are sound";
   TIndexVerifyReport report = Verify(*file);
   EXPECT_NE(report.Describe().find("next link"), std::string::npos) << report.Describe();
+  relink(*file, 2, false, true, true);
+  EXPECT_EQ(walk(*file, 2, true), VEVURA_INDEXCORRUPT) << "a leaf that leads to itself";
+  relink(*file, 3, false, false, false);
+  EXPECT_EQ(walk(*file, 3, false), VEVURA_INDEXCORRUPT) << "the first leaf leads back to the last";
   file.reset();
 
   // A free list that names the root: reported, and refused when reused.
