@@ -8,6 +8,8 @@
 #include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
+#include "engine/storage/fields/record_layout.h"
+#include "engine/storage/keys/key_builder.h"
 
 namespace vevura {
 
@@ -145,7 +147,35 @@ void TDataCursor::ReadCurrentRecord() {
   }
   TRecordRef record = FetchRecord(record_number_, direction_);
   std::span<const uint8_t> data = record->Data();
+  if (pos_.OnEntry() && !EntryNamesRecord(data)) CheckMismatchedEntry(data);
   std::copy(data.begin(), data.end(), current_.begin());
+}
+
+bool TDataCursor::EntryNamesRecord(std::span<const uint8_t> record) {
+  // The key the record gives in the active index must be the entry's: a key
+  // that is not unique ends with the row id, so a slot holding another
+  // record than the entry's fails here as well as one whose fields differ.
+  const TKeyContext& context = Keys(active_index_).Context;
+  if (RecordStatus(record) != rsLive || pos_.Key.size() != context.KeyLength) return false;
+  BuildKey(context, record.first(record_size_), entry_check_.data());
+  return std::memcmp(entry_check_.data(), pos_.Key.data(), context.KeyLength) == 0;
+}
+
+void TDataCursor::CheckMismatchedEntry(std::span<const uint8_t> record) {
+  // A position taken before another user's change is stale rather than
+  // damaged: the operation starts again from the refreshed table. So is one
+  // left on a record this cursor deleted, whose entry is gone: the cursor
+  // still stands there until it moves. Otherwise, under the read lock with
+  // no change seen, the index names the wrong record.
+  if (!(Snapshot() == table_->ChangeCounters())) restart_pending_ = true;
+  if (!restart_pending_ && BeforeDiskRead() && RecordStatus(record) != rsLive) {
+    TBTree tree = Tree(active_index_);
+    const bool present = tree.LocateKey(pos_.Key.data());
+    CheckRestart();
+    if (!present) return;
+  }
+  CheckRestart();
+  Raise(VEVURA_INDEXCORRUPT);
 }
 
 int TDataCursor::PositionCode() const {

@@ -124,6 +124,7 @@ void TDataCursor::SetUpOpenTable() {
   current_.assign(record_size_, 0);
   range_low_.assign(kMaxKeyLength, 0);
   range_high_.assign(kMaxKeyLength, 0);
+  entry_check_.assign(kMaxKeyLength, 0);
   range_active_ = false;
   bof_ = false;
   eof_ = false;

@@ -387,8 +387,15 @@ class TDataCursor final : public TCursorTableLocks,
   //! One step; false at the end (position unchanged).
   bool Step(bool forward);
   //! Copies the current record from the table into current_ (zero when on
-  //! none); VEVURA_FILECORRUPT for a buffer of another record.
+  //! none); VEVURA_FILECORRUPT for a buffer of another record,
+  //! VEVURA_INDEXCORRUPT for a record other than the index entry's.
   void ReadCurrentRecord();
+  //! The record is live and gives the key of the position's entry.
+  bool EntryNamesRecord(std::span<const uint8_t> record);
+  //! After EntryNamesRecord failed for record: restarts the operation when
+  //! the position is stale, returns when it stands on a record the cursor
+  //! deleted, else raises VEVURA_INDEXCORRUPT.
+  void CheckMismatchedEntry(std::span<const uint8_t> record);
   //! The position code: kCursorOnRecord, VEVURA_BOF, VEVURA_EOF, VEVURA_NOCURRREC.
   int PositionCode() const;
   //! Copies the current record into buffer, or clears it for a code other
@@ -642,8 +649,9 @@ class TDataCursor final : public TCursorTableLocks,
   TBookmark remembered_;  //!< where a refresh comes back to
   bool remembered_bof_ = false;
   bool remembered_eof_ = false;
-  bool restart_pending_ = false;  //!< a disk read found another user's change
-  int bracket_depth_ = 0;         //!< nesting of read brackets
+  bool restart_pending_ = false;      //!< a disk read found another user's change
+  std::vector<uint8_t> entry_check_;  //!< kMaxKeyLength bytes: the current record's key
+  int bracket_depth_ = 0;             //!< nesting of read brackets
 
   bool edit_changed_ = false;                        //!< lpOptimistic mark
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;  //!< open BLOB buffers

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/core/data_cursor.h"
 #include "engine/core/table_create.h"
+#include "engine/storage/data/record_storage.h"
+#include "engine/storage/file/table_file_names.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/table_create_support.h"
 
@@ -276,6 +279,53 @@ TEST_F(CursorReadTest, RefreshAfterAnotherUsersDeleteStandsOnTheFollowingRecord)
   EXPECT_EQ(CurrentN(*cursor), 4);
   EXPECT_EQ(WalkN(*cursor), (std::vector<int32_t>{0, 1, 2, 4, 5}));
   EXPECT_EQ(cursor->GetRecordCount(), 5);
+}
+
+TEST_F(CursorReadTest, ARecordOtherThanItsEntrysIsIndexDamage) {
+  auto cursor = OpenCursor(*directory_);
+  for (int i = 1; i <= 6; ++i) Insert(*cursor, i * 10, "C", "n" + std::to_string(i));
+  // A cursor still standing on the record it deleted reads it as before.
+  std::vector<uint8_t> buffer(cursor->RecordSize());
+  Insert(*cursor, 70, "C", "gone");
+  ASSERT_EQ(cursor->GetCurrentRecord(buffer, false), kCursorOnRecord);
+  cursor->DeleteRecord(buffer, false);
+  EXPECT_EQ(CodeRaisedBy([&] { cursor->GetCurrentRecord(buffer, false); }), 0);
+  cursor->CloseCursor(false);
+
+  // Records 2 and 3 change slots on disk behind the indexes' back.
+  {
+    const auto size = static_cast<std::streamsize>(buffer.size());
+    const int64_t second = RecordAreaOffset(4) + size;
+    std::fstream file(DataFileName(dir_.path(), "people"),
+                      std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<char> a(buffer.size()), b(buffer.size());
+    file.seekg(second);
+    file.read(a.data(), size);
+    file.read(b.data(), size);
+    file.seekp(second);
+    file.write(b.data(), size);
+    file.write(a.data(), size);
+    ASSERT_TRUE(file.good());
+  }
+  cursor = OpenCursor(*directory_);
+  // The primary index (the auto-increment value) names record 2 first.
+  EXPECT_EQ(cursor->Next(buffer), kCursorOnRecord);
+  EXPECT_EQ(CodeRaisedBy([&] { cursor->Next(buffer); }), VEVURA_INDEXCORRUPT);
+  cursor->Last();
+  EXPECT_EQ(CodeRaisedBy([&] {
+              while (cursor->Prior(buffer) == kCursorOnRecord) {
+              }
+            }),
+            VEVURA_INDEXCORRUPT);
+  // A key that is not unique ends with the row id: N 30 names record 3.
+  cursor->First();
+  cursor->SwitchToIndex("NUM");
+  std::vector<uint8_t> probe = Record(*cursor, 30, "", "");
+  EXPECT_EQ(CodeRaisedBy([&] { cursor->FindKey(probe, false, 1, 0, false, buffer); }),
+            VEVURA_INDEXCORRUPT);
+  // Record-number order has no entries to compare with.
+  auto by_number = OpenCursor(*directory_, true);
+  EXPECT_EQ(WalkN(*by_number), (std::vector<int32_t>{10, 30, 20, 40, 50, 60}));
 }
 
 }  // namespace
