@@ -26,8 +26,8 @@ bool WritesFreedRecord(TDataFile& data) {
 //! live on disk (an interruption leaves a free slot off the chain instead).
 bool DataHeaderGoesFirst(TDataFile& data) {
   if (WritesFreedRecord(data)) return false;
-  const int32_t last = data.Header().NextRecordNumber - 1;
-  const TRecord* record = last > 0 ? data.Records().Cache().Peek(last) : nullptr;
+  const int32_t next = data.Header().NextRecordNumber;
+  const TRecord* record = next > 1 ? data.Records().Cache().Peek(next - 1) : nullptr;
   return record == nullptr || !record->Dirty();
 }
 

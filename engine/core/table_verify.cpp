@@ -69,8 +69,12 @@ bool TTableChecker::CheckDataHeader() {
   try {
     const int64_t size = data.GetSize();
     const int64_t area = RecordAreaOffset(header.FieldCount);
-    const int64_t full =
-        area + static_cast<int64_t>(header.NextRecordNumber - 1) * header.RecordSize;
+    if (header.BlobFieldCount != BlobFieldsOf(fields)) {
+      Add("data file: header: BLOB field count " + std::to_string(header.BlobFieldCount) + " for " +
+          std::to_string(BlobFieldsOf(fields)) + " BLOB fields");
+      return false;
+    }
+    const int64_t full = area + (int64_t{header.NextRecordNumber} - 1) * header.RecordSize;
     // Records appended in the buffers make the file shorter than the header
     // says until they are written.
     const bool short_by_buffers = RecordsPending() && size < full;

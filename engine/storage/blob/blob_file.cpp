@@ -111,7 +111,15 @@ TBlobHeader TBlobFile::ReadHeaderImage() {
   uint8_t image[kBlobHeaderSize];
   ReadAt(0, image, kBlobHeaderSize);
   if (encrypted_) UnscrambleRun(image, kBlobHeaderSize, kTableDataSeeds);
-  return DecodeBlobHeader(image);
+  TBlobHeader header = DecodeBlobHeader(image);
+  // The next block number enters the block arithmetic: one that no file of
+  // this block size can reach is damage. Blocks it counts that the file
+  // lacks are read errors when they are read; a free list head outside the
+  // blocks is corruption when it is taken.
+  if (header.Version != kBlobFileVersion) RaiseBlobError(VEVURA_OLDVERSION);
+  const int64_t last = int64_t{header.NextBlockNumber} - 1;
+  if (last < 0 || !BlockWithinLimits(last, block_size_)) RaiseBlobError(VEVURA_HEADERCORRUPT);
+  return header;
 }
 
 void TBlobFile::ReadBlobHeader() {

@@ -118,9 +118,12 @@ class TBlobFile : public TFileHandler {
   int32_t ChangeCounter() const { return header_.ChangeCounter; }
   bool HeaderChanged() const { return header_.HeaderChanged != 0; }
   //! Reads the 512-byte header (unscrambled when encrypted); header-changed := 0.
+  //! VEVURA_OLDVERSION for a version other than 5, VEVURA_HEADERCORRUPT for a
+  //! next block number below 1 or beyond the largest file; the in-memory
+  //! header stays as it was then.
   void ReadBlobHeader();
   //! Re-reads the header; true, having taken it, when its change counter
-  //! differs from the one in memory.
+  //! differs from the one in memory. Raises as ReadBlobHeader.
   bool ReloadBlobHeaderIfChanged();
   //! When forced or changed: change counter + 1 and write the header.
   //! Returns whether it was written.
@@ -165,7 +168,9 @@ class TBlobFile : public TFileHandler {
   //! Returns every buffer to the pool; unwritten changes are lost.
   void DropAllBlocks() { cache_.DropAll(); }
   //! The highest block number of the file (0 when it has none).
-  int32_t LastBlock() const { return header_.NextBlockNumber - 1; }
+  int32_t LastBlock() const {
+    return header_.NextBlockNumber < 1 ? -1 : header_.NextBlockNumber - 1;
+  }
 
   //! Cache sizing and statistics.
   int32_t Capacity() const { return cache_.Capacity(); }

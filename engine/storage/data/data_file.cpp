@@ -78,7 +78,12 @@ void TDataFile::CreateHeader(const TNewTableHeader& params,
 TDataHeader TDataFile::ReadHeaderBytes() {
   std::array<uint8_t, kDataHeaderSize> bytes{};
   ReadAt(0, bytes.data(), kDataHeaderSize);
-  return DecodeDataHeader(bytes.data());
+  TDataHeader header = DecodeDataHeader(bytes.data());
+  // The counts size the record bitmaps and enter the slot arithmetic: a
+  // header whose counts the file cannot hold is damaged, whoever wrote it.
+  if (header.Version != kDataFileVersion) RaiseTableFault(VEVURA_OLDVERSION);
+  if (!SlotCountsFit(header, GetSize())) RaiseTableFault(VEVURA_HEADERCORRUPT);
+  return header;
 }
 
 void TDataFile::ReadHeader() {

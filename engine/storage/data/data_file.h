@@ -60,10 +60,13 @@ class TDataFile : public TFileHandler {
   void CreateHeader(const TNewTableHeader& params, const std::vector<TFieldDescriptor>& fields);
 
   //! Reads the 127 header bytes into memory; header-changed := 0.
+  //! VEVURA_OLDVERSION for a version other than 5, VEVURA_HEADERCORRUPT for
+  //! record counts the file's size cannot hold (SlotCountsFit); the
+  //! in-memory header stays as it was then.
   void ReadHeader();
   //! Reads the 127 header bytes; when their change counter differs from the
   //! in-memory one they replace the in-memory header (with their byte 111 as
-  //! the header-changed flag) and true is returned.
+  //! the header-changed flag) and true is returned. Raises as ReadHeader.
   bool ReloadHeaderIfChanged();
   //! Unless forced, only when the header changed: change counter + 1, the
   //! marks at 116 and 120, last update := now, writes the 127 bytes, notes

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_create.h"
 #include "engine/storage/blob/blob_buffer.h"
@@ -383,6 +384,55 @@ TEST_F(TableCheckTest, BrokenBlobReferenceIsNamed) {
   });
   report = VerifyTable(*table_);
   EXPECT_TRUE(Reports(report, {"BLOB file", "outside the file"})) << report.Describe();
+}
+
+TEST_F(TableCheckTest, SwappedSlotsAndHeaderCountsAreNamed) {
+  OpenAndFill(true);
+  // Two records that change slots: each index names the wrong record.
+  const int32_t a = numbers_[1];
+  const int32_t b = numbers_[2];
+  const std::vector<uint8_t> first = writer_->Image(a);
+  const std::vector<uint8_t> second = writer_->Image(b);
+  auto put = [&](int32_t number, std::vector<uint8_t> image) {
+    SetRecordLink(image, number);
+    writer_->Poke(
+        number, [&](std::span<uint8_t> to) { std::copy(image.begin(), image.end(), to.begin()); });
+  };
+  put(a, second);
+  put(b, first);
+  TTableVerifyReport report = VerifyTable(*table_);
+  EXPECT_TRUE(Reports(report, {"primary index", "no entry for record " + std::to_string(a)}))
+      << report.Describe();
+  EXPECT_TRUE(Reports(report, {"index \"CODE\"", "no entry for record " + std::to_string(b)}))
+      << report.Describe();
+  put(a, first);
+  put(b, second);
+  CloseTable();
+
+  const std::string data = PathOf(std::string(kTable) + ".DAT");
+  const std::string sound = PathOf("sound.DAT");
+  std::filesystem::copy_file(data, sound);
+  auto patch = [&](int64_t offset, std::vector<char> bytes) {
+    std::filesystem::copy_file(sound, data, std::filesystem::copy_options::overwrite_existing);
+    std::fstream out(data, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(offset);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  // A BLOB field count of 0 for the NOTES field: the check names it, and no
+  // cursor opens the table to store a memo without its BLOB file.
+  patch(25, {0, 0});
+  report = VerifyTable(*directory_, kTable);
+  EXPECT_TRUE(Reports(report, {"data file", "BLOB field count 0 for 1 BLOB fields"}))
+      << report.Describe();
+  TDataCursor cursor(*directory_);
+  cursor.SetTableName(kTable);
+  EXPECT_EQ(CodeRaisedBy([&] { cursor.OpenCursor(); }), VEVURA_HEADERCORRUPT);
+  cursor.CloseCursor(false);
+  // A next record number of INT_MIN is refused before any arithmetic.
+  patch(13, {0, 0, 0, static_cast<char>(0x80)});
+  EXPECT_FALSE(VerifyTable(*directory_, kTable).Clean());
+  patch(0, {});
+  EXPECT_TRUE(VerifyTable(*directory_, kTable).Clean());
 }
 
 TEST_F(TableCheckTest, RecordAreaDamageIsNamed) {

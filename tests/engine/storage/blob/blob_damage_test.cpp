@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
 
 #include "engine/storage/blob/blob_verify.h"
@@ -17,9 +18,9 @@ class BlobDamageTest : public test::BlobFileTest {};
 
 //! Runs fn; fails the test for anything but an engine error of the damage kind.
 void ExpectCleanOutcome(const std::function<void()>& fn) {
-  static const std::set<uint16_t> kDamageCodes = {VEVURA_MEMOCORRUPT, VEVURA_KEYORRECDELETED,
-                                                  VEVURA_ENDOFBLOB,   VEVURA_READERR,
-                                                  VEVURA_TABLEFULL,   VEVURA_INVALIDBLOBLEN};
+  static const std::set<uint16_t> kDamageCodes = {
+      VEVURA_MEMOCORRUPT, VEVURA_KEYORRECDELETED, VEVURA_ENDOFBLOB,    VEVURA_READERR,
+      VEVURA_TABLEFULL,   VEVURA_INVALIDBLOBLEN,  VEVURA_HEADERCORRUPT};
   try {
     fn();
   } catch (const EVEVURAEngineError& e) {
@@ -80,6 +81,36 @@ TEST_F(BlobDamageTest, RandomlyDamagedFilesGiveErrorsNotCrashes) {
     file->DropAllBlocks();
     file->Close();
   }
+}
+
+TEST_F(BlobDamageTest, NextBlockNumbersOutOfRangeAreRefusedWhenRead) {
+  TBlobFileKind kind{false, 64, false};
+  auto file = Create(kind);
+  Store(*file, std::vector<uint8_t>(300, 7), 1);
+  Flush(*file);
+  const int32_t blocks = file->LastBlock();
+  ASSERT_GT(blocks, 2);
+  file->Close();
+  std::vector<uint8_t> sound = RawFile(kind);
+  sound.resize(kBlobHeaderSize);
+  // Next block numbers that would overflow the block arithmetic or lie
+  // beyond the largest file are refused before they are used.
+  for (int32_t next : {INT32_MIN, 0, INT32_MAX}) {
+    PatchRaw(kind, 0, sound);
+    PatchHeader(kind, [&](TBlobHeader& h) { h.NextBlockNumber = next; });
+    file = FileObject(kind);
+    EXPECT_EQ(test::CodeRaisedBy([&] { file->Open(); }), VEVURA_HEADERCORRUPT);
+    EXPECT_FALSE(file->IsOpen());
+  }
+  // Another user's header with such a number: the header read before stays.
+  PatchRaw(kind, 0, sound);
+  file = Open(kind);
+  PatchHeader(kind, [](TBlobHeader& h) {
+    ++h.ChangeCounter;
+    h.NextBlockNumber = INT32_MIN;
+  });
+  EXPECT_EQ(test::CodeRaisedBy([&] { file->ReloadBlobHeaderIfChanged(); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(file->LastBlock(), blocks);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "engine/storage/common/byte_order.h"
 #include "engine/storage/common/scramble.h"
@@ -226,23 +228,51 @@ TEST_F(DataFileTest, DamagedOrShortFilesFailToOpenWithTheirCodesAndStayClosed) {
   }
 }
 
-TEST_F(DataFileTest, VerificationChecksTheFileSizeAgainstTheRecordCounts) {
+TEST_F(DataFileTest, HeaderCountsAreCheckedAgainstTheFileSizeWhenRead) {
   CreateCatalog("R.DAT", true);
   std::vector<uint8_t> disk = ContentsOf("R.DAT", true);
   disk.resize(disk.size() + 2 * 879 + 879 / 2);  // two and a half records
-  PutInt32(&disk[13], 4);                        // the header counts three
-  MakeFile("R.DAT", disk, true);
+  // Next record number (13) and first free record (9) that the file cannot
+  // hold are refused as the header is read, before they size the record
+  // bitmaps or enter arithmetic.
+  const std::pair<int, int32_t> counts[] = {{13, 4}, {13, 0x7FFFFFF0}, {13, INT32_MIN},
+                                            {13, 0}, {9, 3},           {9, INT32_MIN}};
+  for (const auto& [offset, value] : counts) {
+    PutInt32(&disk[13], 3);
+    PutInt32(&disk[9], 0);
+    PutInt32(&disk[offset], value);
+    MakeFile("R.DAT", disk, true);
+    auto file = DataFile("R.DAT", true);
+    auto error = test::RaisedBy([&] { file->Open(); });
+    ASSERT_TRUE(error.has_value()) << offset << " " << value;
+    EXPECT_EQ(error->ErrorCode, VEVURA_HEADERCORRUPT);
+    EXPECT_EQ(error->ErrorTable, "LICCATALOG");
+    EXPECT_FALSE(file->IsOpen());
+  }
+  PutInt32(&disk[9], 0);
+
+  // So is another user's header: the header read before stays.
+  const std::string path = PathOf("S.DAT");
+  PutInt32(&disk[13], 3);
+  MakeFile(path, disk);
+  auto mine = DataFile(path);
+  mine->Open();
+  auto theirs = test::Handler(path);
+  theirs->Open();
+  uint8_t damaged[4];
+  PutInt32(damaged, mine->ChangeCounter() + 1);
+  theirs->WriteAt(0, damaged, 4);
+  PutInt32(damaged, INT32_MIN);
+  theirs->WriteAt(13, damaged, 4);
+  EXPECT_EQ(CodeRaisedBy([&] { mine->ReloadHeaderIfChanged(); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(CodeRaisedBy([&] { mine->ReadHeader(); }), VEVURA_HEADERCORRUPT);
+  EXPECT_EQ(mine->Header().NextRecordNumber, 3);
+  mine->Close();
+
   auto file = DataFile("R.DAT", true);
-  file->Open();
-  auto error = test::RaisedBy([&] { file->VerifyHeader(); });
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->ErrorCode, VEVURA_HEADERCORRUPT);
-  EXPECT_EQ(error->ErrorTable, "LICCATALOG");
-  file->Close();
 
   // Fewer slots than the file holds: the rest is what an append killed
   // before its header write left behind.
-  PutInt32(&disk[13], 3);
   MakeFile("R.DAT", disk, true);
   file->Open();
   EXPECT_NO_THROW(file->VerifyHeader());
