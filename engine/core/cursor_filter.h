@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <unordered_map>
 
 #include "engine/expr/exp_token.h"
 #include "engine/expr/records_bitmap.h"
@@ -76,6 +77,8 @@ class TFilter {
 
   TFilterCallback callback_;
   std::unique_ptr<TExpToken> expression_;  //!< compiled; the answerable side of an AND first
+  //! The level of every node of the tree, computed once when it is added.
+  std::unordered_map<const TExpToken*, int> levels_;
   std::unique_ptr<TRecordsBitmap> bitmap_;
   TFilterSettings settings_;
   bool active_ = false;

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "engine/base/engine_error.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_table.h"
 #include "engine/expr/expression_parser.h"
 #include "engine/expr/records_bitmap_stack.h"
+#include "engine/storage/fields/record_layout.h"
 #include "engine/storage/keys/bound_keys.h"
 #include "engine/storage/keys/key_builder.h"
 #include "engine/storage/keys/key_compare.h"
@@ -75,9 +75,8 @@ bool PutConstant(TRecordImage record, const TFieldDescriptor& field, const TExpT
       } else {
         if (value < INT32_MIN || value > INT32_MAX) return false;
         if (field.IsAutoInc()) {
-          if (record.size() < 9) return false;
-          std::memcpy(record.data() + 5, &value, 4);  // the row id, little-endian
-          return GetIntegerField(record, field) == value;
+          SetRecordRowId(record, static_cast<int32_t>(value));
+          return true;
         }
         SetIntegerField(record, field, static_cast<int32_t>(value));
       }
@@ -166,8 +165,7 @@ TFilter* TDataCursor::AddFilter(const std::string& text, const TFilterSettings& 
   std::unique_ptr<TExpToken> tree = parser.ParseText(text, poExtendedPredicates);
   parser.ResolveExpression(*tree, Fields());
   if (tree->Type != fcBoolean) {
-    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
-                     "", "filter expression must be a boolean expression");
+    RaiseFilterError("filter expression must be a boolean expression");
   }
   TFilterCompileOptions options;
   options.IgnoreCase = settings.IgnoreCase;
@@ -180,13 +178,12 @@ TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> compiled,
   RequireOpen();
   if (filters_.size() >= kMaxCursorFilters) Raise(VEVURA_INTERNALLIMIT);
   if (compiled == nullptr) {
-    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
-                     "", "no expression");
+    RaiseFilterError("no expression");
   }
   std::unique_ptr<TFilter> filter(new TFilter);
   filter->expression_ = std::move(compiled);
   filter->settings_ = settings;
-  filter->level_ = NodeLevel(*filter->expression_);
+  filter->level_ = NodeLevel(*filter->expression_, filter->levels_);
   return InsertFilter(std::move(filter));
 }
 
@@ -194,12 +191,16 @@ TFilter* TDataCursor::AddCallbackFilter(TFilterCallback callback) {
   RequireOpen();
   if (filters_.size() >= kMaxCursorFilters) Raise(VEVURA_INTERNALLIMIT);
   if (callback == nullptr) {
-    RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "",
-                     "", "no expression");
+    RaiseFilterError("no expression");
   }
   std::unique_ptr<TFilter> filter(new TFilter);
   filter->callback_ = std::move(callback);
   return InsertFilter(std::move(filter));
+}
+
+void TDataCursor::RaiseFilterError(const std::string& detail) const {
+  RaiseEngineError(VEVURA_INVALIDFILTER, "", "", directory_.ErrorName(), target_.TableName, "", "",
+                   detail);
 }
 
 TFilter* TDataCursor::InsertFilter(std::unique_ptr<TFilter> filter) {
@@ -275,22 +276,25 @@ void TDataCursor::FiltersChanged() {
 
 // ----- Optimization levels -----
 
-int TDataCursor::NodeLevel(TExpToken& node) {
+int TDataCursor::NodeLevel(TExpToken& node, std::unordered_map<const TExpToken*, int>& levels) {
+  int level = kFilterNotOptimized;
   if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not && node.Left != nullptr) {
-    return NodeLevel(*node.Left);
-  }
-  if (node.Kind == TExpKind::Binary && (node.Op == TExpOp::And || node.Op == TExpOp::Or)) {
-    const int left = NodeLevel(*node.Left);
-    const int right = NodeLevel(*node.Right);
+    level = NodeLevel(*node.Left, levels);
+  } else if (node.Kind == TExpKind::Binary && (node.Op == TExpOp::And || node.Op == TExpOp::Or)) {
+    const int left = NodeLevel(*node.Left, levels);
+    const int right = NodeLevel(*node.Right, levels);
     if (left == kFilterFullyOptimized && right == kFilterFullyOptimized) {
-      return kFilterFullyOptimized;
+      level = kFilterFullyOptimized;
+    } else if (node.Op == TExpOp::And &&
+               (left != kFilterNotOptimized || right != kFilterNotOptimized)) {
+      if (right > left) std::swap(node.Left, node.Right);
+      level = kFilterPartlyOptimized;
     }
-    if (node.Op == TExpOp::Or) return kFilterNotOptimized;
-    if (left == kFilterNotOptimized && right == kFilterNotOptimized) return kFilterNotOptimized;
-    if (right > left) std::swap(node.Left, node.Right);
-    return kFilterPartlyOptimized;
+  } else if (PlanCondition(node, nullptr)) {
+    level = kFilterFullyOptimized;
   }
-  return PlanCondition(node, nullptr) ? kFilterFullyOptimized : kFilterNotOptimized;
+  levels[&node] = level;
+  return level;
 }
 
 bool TDataCursor::PlanCondition(const TExpToken& node, TConditionPlan* plan) const {
@@ -476,7 +480,11 @@ void TDataCursor::NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& 
   b.And(*hits);
 }
 
-void TDataCursor::NarrowByNode(TExpToken& node, bool complement, TRecordsBitmap& b) {
+void TDataCursor::NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsBitmap& b) {
+  auto level = [&filter](const TExpToken& n) {
+    auto it = filter.levels_.find(&n);
+    return it == filter.levels_.end() ? kFilterNotOptimized : it->second;
+  };
   if (b.Count() == 0) return;
   if (!node.RefersToField()) {
     std::vector<uint8_t> blank(record_size_, 0);
@@ -484,32 +492,32 @@ void TDataCursor::NarrowByNode(TExpToken& node, bool complement, TRecordsBitmap&
     return;
   }
   if (node.Kind == TExpKind::Binary && node.Op == TExpOp::And &&
-      NodeLevel(node) != kFilterNotOptimized) {
-    NarrowByNode(*node.Left, complement, b);
-    NarrowByNode(*node.Right, complement, b);
+      level(node) != kFilterNotOptimized) {
+    NarrowByNode(filter, *node.Left, b);
+    NarrowByNode(filter, *node.Right, b);
     return;
   }
   if (node.Kind == TExpKind::Binary && node.Op == TExpOp::Or &&
-      NodeLevel(node) == kFilterFullyOptimized) {
+      level(node) == kFilterFullyOptimized) {
     TScratchBitmap other(b.Size());
     other->Assign(b);
-    NarrowByNode(*node.Left, complement, b);
-    NarrowByNode(*node.Right, complement, *other);
+    NarrowByNode(filter, *node.Left, b);
+    NarrowByNode(filter, *node.Right, *other);
     b.Or(*other);
     return;
   }
   if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not &&
-      NodeLevel(*node.Left) == kFilterFullyOptimized) {
+      level(*node.Left) == kFilterFullyOptimized) {
     TScratchBitmap passing(b.Size());
     passing->Assign(b);
-    NarrowByNode(*node.Left, complement, *passing);
+    NarrowByNode(filter, *node.Left, *passing);
     passing->Not();
     b.And(*passing);
     return;
   }
   TConditionPlan plan;
   if (PlanCondition(node, &plan)) {
-    plan.Complement = complement;
+    plan.Complement = filter.settings_.ComplementRule;
     NarrowByCondition(plan, b);
     return;
   }
@@ -592,7 +600,7 @@ void TDataCursor::ComputeVisible() {
       NarrowRecordByRecord(nullptr, &filter->callback_, bits);
     } else {
       bits.Assign(*base);
-      NarrowByNode(*filter->expression_, filter->settings_.ComplementRule, bits);
+      NarrowByNode(*filter, *filter->expression_, bits);
     }
     visible_->And(bits);
   }

@@ -306,6 +306,8 @@ class TDataCursor final : public TCursorTableLocks,
   void ReleaseBuffers();
   [[noreturn]] void Raise(uint16_t code) const;
   [[noreturn]] void RaiseNamed(uint16_t code, const std::string& name) const;
+  //! VEVURA_INVALIDFILTER with detail.
+  [[noreturn]] void RaiseFilterError(const std::string& detail) const;
 
   // ----- The read bracket (data_cursor.cpp) -----
   //! Runs op inside the read bracket, starting it again after a restart.
@@ -523,7 +525,8 @@ class TDataCursor final : public TCursorTableLocks,
   //! The context a filter's tree is evaluated in.
   TEvaluationContext EvaluationContext();
   //! 2, 1 or 0 for a node (bottom-up); an AND puts its answerable side first.
-  int NodeLevel(TExpToken& node);
+  //! Each node's level goes into levels.
+  int NodeLevel(TExpToken& node, std::unordered_map<const TExpToken*, int>& levels);
   //! The index plan of a condition on one field; false when no index answers it.
   bool PlanCondition(const TExpToken& node, TConditionPlan* plan) const;
   //! The key of the plan's index for a record whose first field holds constant.
@@ -538,7 +541,7 @@ class TDataCursor final : public TCursorTableLocks,
   void NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& b);
   //! Keeps in b the records the node accepts (complement: the filter's
   //! complement rule).
-  void NarrowByNode(TExpToken& node, bool complement, TRecordsBitmap& b);
+  void NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsBitmap& b);
   //! Reads the records of b one by one and keeps those the node (or the
   //! callback) accepts.
   void NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,
