@@ -650,16 +650,13 @@ bool TDataSet::FindRecord(bool restart, bool forward) {
   Notify(BeforeScroll);
   SyncCursor();
   if (restart) forward ? InternalFirst() : InternalLast();
-  finding_ = true;
   TGetResult result;
   try {
     result = GetRecord(scratch_.data(), forward ? gmNext : gmPrior, true);
   } catch (...) {
-    finding_ = false;
     cursor_off_ = has_record_;
     throw;
   }
-  finding_ = false;
   found_ = result == grOK;
   if (!found_) {
     cursor_off_ = has_record_;
@@ -685,13 +682,6 @@ bool TDataSet::FindNext() {
 }
 bool TDataSet::FindPrior() {
   return FindRecord(false, false);
-}
-
-bool TDataSet::RecordAccepted(uint8_t* buffer) {
-  if (!FilterActive() || !OnFilterRecord) return true;
-  bool accept = true;
-  WithTempState(dsFilter, buffer, [&] { OnFilterRecord(*this, accept); });
-  return accept;
 }
 
 // ----- Filters and block reading -----

@@ -304,12 +304,9 @@ class TDataSet : public TComponent {
                              const std::vector<TValue>& values, TLocateOptions options);
 
   // ----- Helpers for derived datasets -----
-  //! Runs OnFilterRecord on buffer when Filtered (or during a Find...): true
-  //! when the record is visible.
-  bool RecordAccepted(uint8_t* buffer);
-  bool FilterActive() const { return filtered_ || finding_; }
   //! FindFirst and the others: from the first or last record with restart,
-  //! the next record the filter accepts in the direction becomes current.
+  //! the next record in the direction becomes current. A derived dataset
+  //! applies its filters for the search also while Filtered is false.
   virtual bool FindRecord(bool restart, bool forward);
   //! Runs OnCalcFields for buffer when there are calculated fields.
   void CalculateFields(uint8_t* buffer);
@@ -372,7 +369,6 @@ class TDataSet : public TComponent {
   bool eof_ = true;
   bool modified_ = false;
   bool found_ = false;
-  bool finding_ = false;
   bool filtered_ = false;
   bool auto_calc_fields_ = true;
   std::string filter_text_;
