@@ -9,9 +9,12 @@
 // moves and counts (data_cursor.h).
 //
 // An expression filter is answered from indexes where its conditions allow:
-// a comparison of a field with a constant, a test for null or an IN list on
-// a field that begins an index collects the references of a key range into
-// a bitmap without reading records; the rest is evaluated record by record.
+// a comparison of a field with a constant, a test for null, an IN list or a
+// leading-characters match (LIKE 'ab%', = 'ab*') on a field that begins an
+// index collects the references of a key range into a bitmap without
+// reading records, and a TEXTSEARCH collects the keys of its words from the
+// word index; the rest is evaluated record by record. Conditions on the
+// active index's first field also bound the walks in index order.
 // The optimization level says how much of it the indexes answer: 0 none,
 // 1 partly, 2 all.
 //
@@ -54,6 +57,10 @@ struct TFilterSettings {
   //! by collecting the keys outside it and inverting.
   bool ComplementRule = true;
   bool Estimates = true;  //!< count the keys of each answerable condition
+  //! Answer a condition from its index only while its range holds at most
+  //! 90% of the active records (counted with Estimates); beyond that reading
+  //! the records costs less. For query engines; off for table components.
+  bool CostRule = false;
 };
 
 class TFilter {
@@ -79,6 +86,8 @@ class TFilter {
   std::unique_ptr<TExpToken> expression_;  //!< compiled; the answerable side of an AND first
   //! The level of every node of the tree, computed once when it is added.
   std::unordered_map<const TExpToken*, int> levels_;
+  //! Conditions the cost rule kept from their index (level 0 that could be 2).
+  std::unordered_map<const TExpToken*, bool> costly_;
   std::unique_ptr<TRecordsBitmap> bitmap_;
   TFilterSettings settings_;
   bool active_ = false;

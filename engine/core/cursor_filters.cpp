@@ -14,6 +14,8 @@
 #include "engine/storage/keys/bound_keys.h"
 #include "engine/storage/keys/key_builder.h"
 #include "engine/storage/keys/key_compare.h"
+#include "engine/storage/keys/word_keys.h"
+#include "engine/storage/language/collation.h"
 
 namespace vevura {
 namespace {
@@ -131,7 +133,6 @@ const TExpToken* ConditionField(const TExpToken& node, std::vector<const TExpTok
   if ((node.Kind == TExpKind::Binary && IsComparison(node.Op)) ||
       node.Kind == TExpKind::StringCompare) {
     if (node.Right == nullptr || node.Right->Kind != TExpKind::Constant) return nullptr;
-    if (node.Kind == TExpKind::StringCompare && node.PrefixLength > 0) return nullptr;
     constants->push_back(node.Right.get());
     return field;
   }
@@ -183,7 +184,7 @@ TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> compiled,
   std::unique_ptr<TFilter> filter(new TFilter);
   filter->expression_ = std::move(compiled);
   filter->settings_ = settings;
-  filter->level_ = NodeLevel(*filter->expression_, filter->levels_);
+  filter->level_ = NodeLevel(*filter, *filter->expression_);
   return InsertFilter(std::move(filter));
 }
 
@@ -276,13 +277,22 @@ void TDataCursor::FiltersChanged() {
 
 // ----- Optimization levels -----
 
-int TDataCursor::NodeLevel(TExpToken& node, std::unordered_map<const TExpToken*, int>& levels) {
+int TDataCursor::NodeLevel(TFilter& filter, TExpToken& node) {
   int level = kFilterNotOptimized;
+  auto costly = [&filter](const TExpToken& n) { return filter.costly_.count(&n) > 0; };
   if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not && node.Left != nullptr) {
-    level = NodeLevel(*node.Left, levels);
+    level = NodeLevel(filter, *node.Left);
+    if (costly(*node.Left)) filter.costly_[&node] = true;
   } else if (node.Kind == TExpKind::Binary && (node.Op == TExpOp::And || node.Op == TExpOp::Or)) {
-    const int left = NodeLevel(*node.Left, levels);
-    const int right = NodeLevel(*node.Right, levels);
+    int left = NodeLevel(filter, *node.Left);
+    int right = NodeLevel(filter, *node.Right);
+    // Next to a side its index answers, a condition kept from its index by
+    // the cost rule costs less from the index than record by record.
+    if (left == kFilterFullyOptimized && costly(*node.Right)) {
+      right = RaiseLevel(filter, *node.Right);
+    } else if (right == kFilterFullyOptimized && costly(*node.Left)) {
+      left = RaiseLevel(filter, *node.Left);
+    }
     if (left == kFilterFullyOptimized && right == kFilterFullyOptimized) {
       level = kFilterFullyOptimized;
     } else if (node.Op == TExpOp::And &&
@@ -290,11 +300,87 @@ int TDataCursor::NodeLevel(TExpToken& node, std::unordered_map<const TExpToken*,
       if (right > left) std::swap(node.Left, node.Right);
       level = kFilterPartlyOptimized;
     }
-  } else if (PlanCondition(node, nullptr)) {
+  } else if (PlanWordSearch(node, nullptr)) {
     level = kFilterFullyOptimized;
+  } else if (TConditionPlan plan; PlanCondition(node, &plan)) {
+    level = kFilterFullyOptimized;
+    if (filter.settings_.CostRule && filter.settings_.Estimates) {
+      const int64_t keys = EstimateCondition(plan);
+      const int64_t active = table_->IndexFile().GetActiveRecordCount();
+      if (keys >= 0 && keys > active * 9 / 10) {
+        level = kFilterNotOptimized;
+        filter.costly_[&node] = true;
+      }
+    }
   }
-  levels[&node] = level;
+  filter.levels_[&node] = level;
   return level;
+}
+
+int TDataCursor::RaiseLevel(TFilter& filter, const TExpToken& node) {
+  for (auto it = filter.costly_.begin(); it != filter.costly_.end();) {
+    it = it->first == &node ? filter.costly_.erase(it) : std::next(it);
+  }
+  filter.levels_[&node] = kFilterFullyOptimized;
+  // A NOT passes the level on to its operand.
+  if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not && node.Left != nullptr) {
+    RaiseLevel(filter, *node.Left);
+  }
+  return kFilterFullyOptimized;
+}
+
+int64_t TDataCursor::EstimateCondition(const TConditionPlan& plan) {
+  if (table_->IndexFile().GetIndexDescriptor(plan.Index).NoCounts != 0) return -1;
+  const TKeyContext& c = Keys(plan.Index).Context;
+  const TExpToken& node = *plan.Node;
+  int64_t keys = 0;
+  ReadBracket([&] {
+    TBTree tree = EditTree(plan.Index);
+    std::vector<uint8_t> low(c.KeyLength);
+    std::vector<uint8_t> high(c.KeyLength);
+    LowestKey(c, low.data());
+    HighestKey(c, high.data());
+    auto key_of = [&](const TExpToken& constant) {
+      std::vector<uint8_t> key;
+      if (!ConstantKey(plan, constant, &key)) Raise(VEVURA_INVALIDFILTER);
+      return key;
+    };
+    auto count = [&](const std::vector<uint8_t>& from, const std::vector<uint8_t>& to) {
+      const int64_t n = tree.CountRange(from.data(), to.data(), plan.Prefix);
+      CheckRestart();
+      return n;
+    };
+    switch (node.Op) {
+      case TExpOp::Less:
+      case TExpOp::LessEqual:
+        keys = count(low, key_of(*node.Right));
+        break;
+      case TExpOp::Greater:
+      case TExpOp::GreaterEqual:
+        keys = count(key_of(*node.Right), high);
+        break;
+      case TExpOp::Between:
+      case TExpOp::NotBetween:
+        keys = count(key_of(*node.Args[0]), key_of(*node.Args[1]));
+        break;
+      case TExpOp::In:
+      case TExpOp::NotIn:
+        keys = 0;
+        for (const auto& arg : node.Args) {
+          const std::vector<uint8_t> key = key_of(*arg);
+          keys += count(key, key);
+        }
+        break;
+      default: {
+        const std::vector<uint8_t> key = key_of(*node.Right);
+        keys = count(key, key);
+      }
+    }
+    if (node.Op == TExpOp::NotEqual || node.Op == TExpOp::NotIn || node.Op == TExpOp::NotBetween) {
+      keys = std::max<int64_t>(0, table_->IndexFile().GetActiveRecordCount() - keys);
+    }
+  });
+  return keys;
 }
 
 bool TDataCursor::PlanCondition(const TExpToken& node, TConditionPlan* plan) const {
@@ -321,7 +407,20 @@ bool TDataCursor::PlanCondition(const TExpToken& node, TConditionPlan* plan) con
     }
     if (c.Slots[0].Field.FieldNumber != field.FieldNumber) continue;
     if (string_field && c.CaseInsensitive != caseless) continue;
+    // A case-insensitive index of a table with a language orders its
+    // upper-cased keys exactly, which tells apart what comparing without
+    // case takes as equal ("ß" and "ss"): its ranges would lose records.
+    if (string_field && caseless && c.HasLanguage()) continue;
     TConditionPlan candidate{&node, index, c.Slots[0].KeySize + 1u, string_field};
+    if (node.Kind == TExpKind::StringCompare && node.PrefixLength > 0) {
+      // The keys that begin with the leading characters. A language's
+      // collation does not keep them together ("cafes" sorts between "café"
+      // and "cafés"), so only byte order answers it.
+      if (c.HasLanguage() || static_cast<size_t>(node.PrefixLength) > c.Slots[0].KeySize) {
+        continue;
+      }
+      candidate.Prefix = 1u + static_cast<size_t>(node.PrefixLength);
+    }
     std::vector<uint8_t> key;
     bool exact = true;
     for (const TExpToken* constant : constants) {
@@ -341,6 +440,58 @@ bool TDataCursor::ConstantKey(const TConditionPlan& plan, const TExpToken& const
   if (!PutConstant(record, c.Slots[0].Field, constant, TableLcid())) return false;
   key->assign(c.KeyLength, 0);
   BuildKey(c, record, key->data());
+  return true;
+}
+
+bool TDataCursor::PlanWordSearch(const TExpToken& node, std::vector<TWordRange>* ranges) const {
+  if (node.Kind != TExpKind::Function || node.Op != TExpOp::TextSearch || node.Args.size() != 2) {
+    return false;
+  }
+  const TExpToken& search = *node.Args[0];
+  const TExpToken& field = *node.Args[1];
+  if (search.Kind != TExpKind::Constant || search.IsNull || search.Type != fcString ||
+      field.Kind != TExpKind::Field || text_rules_ == nullptr || keys_[kTextIndex] == nullptr) {
+    return false;
+  }
+  const TIndexDescriptor d = table_->IndexFile().GetIndexDescriptor(kTextIndex);
+  const auto* fields_end =
+      d.FieldNumbers.begin() + std::clamp<int>(d.FieldCount, 0, kMaxIndexFields);
+  if (std::find(d.FieldNumbers.begin(), fields_end, field.FieldNumber) == fields_end) return false;
+  const TKeyContext& c = Keys(kTextIndex).Context;
+  const TTextIndexRules& rules = *text_rules_;
+  std::vector<TWordRange> found;
+  const TLanguageStringList words = ExtractWords(rules, search.AsString(), true);
+  for (const std::string& word : words.Strings()) {
+    const size_t end = word.find_last_not_of('*');
+    const std::string head = end == std::string::npos ? "" : word.substr(0, end + 1);
+    const bool prefix = head.size() < word.size();
+    if (!prefix && rules.IsStopWord(word)) continue;
+    if (prefix) {
+      // The beginning of a word: the keys that start with it, which byte
+      // order alone keeps together, and which miss the stop words it begins
+      // (record by record they count) and the cut ends of long words.
+      if (c.HasLanguage() || head.empty() || head.size() >= kMaxWordLength) return false;
+      for (const std::string& stop : rules.StopWords().Strings()) {
+        if (stop.size() >= head.size() &&
+            CompareText(0, 0, stop.data(), head.data(), true, head.size()) == 0) {
+          return false;
+        }
+      }
+    }
+    TWordRange range;
+    range.Low.resize(kTextKeyLength);
+    BuildTextKey(c, field.FieldNumber, head, 0, range.Low.data());
+    range.High = range.Low;
+    // FillKey counts from byte 2 of a word key: head.size() + 1 keeps the
+    // head, kTextWordSize + 2 the whole word; the row id always goes.
+    const size_t kept = prefix ? head.size() + 1 : kTextWordSize + 2u;
+    FillKeyLow(c, range.Low.data(), kept);
+    FillKeyHigh(c, range.High.data(), kept);
+    found.push_back(std::move(range));
+  }
+  // A search without a word to look up is evaluated record by record.
+  if (found.empty()) return false;
+  if (ranges != nullptr) *ranges = std::move(found);
   return true;
 }
 
@@ -480,6 +631,99 @@ void TDataCursor::NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& 
   b.And(*hits);
 }
 
+bool TDataCursor::ConditionSpan(const TConditionPlan& plan, TSpan* span) const {
+  if (plan.Index != active_index_ || record_number_order_) return false;
+  const TExpToken& node = *plan.Node;
+  const TKeyContext& c = Keys(plan.Index).Context;
+  auto key_of = [&](const TExpToken& constant) {
+    std::vector<uint8_t> key;
+    if (!ConstantKey(plan, constant, &key)) Raise(VEVURA_INVALIDFILTER);
+    return key;
+  };
+  span->Low.assign(c.KeyLength, 0);
+  span->High.assign(c.KeyLength, 0);
+  LowestKey(c, span->Low.data());
+  HighestKey(c, span->High.data());
+  span->Prefix = plan.Prefix;
+  switch (node.Op) {
+    case TExpOp::Equal:
+      span->Low = key_of(*node.Right);
+      span->High = span->Low;
+      return true;
+    case TExpOp::Less:
+    case TExpOp::LessEqual:
+      span->High = key_of(*node.Right);
+      return true;
+    case TExpOp::Greater:
+    case TExpOp::GreaterEqual:
+      span->Low = key_of(*node.Right);
+      return true;
+    case TExpOp::Between:
+      span->Low = key_of(*node.Args[0]);
+      span->High = key_of(*node.Args[1]);
+      return true;
+    case TExpOp::In:
+      span->Low = key_of(*node.Args[0]);
+      span->High = span->Low;
+      for (const auto& arg : node.Args) {
+        std::vector<uint8_t> key = key_of(*arg);
+        if (CompareSpan(key.data(), span->Low.data(), span->Prefix) < 0) {
+          span->Low = key;
+        } else if (CompareSpan(key.data(), span->High.data(), span->Prefix) > 0) {
+          span->High = std::move(key);
+        }
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TDataCursor::NodeSpan(const TExpToken& node, TSpan* span) const {
+  if (node.Kind == TExpKind::Binary && (node.Op == TExpOp::And || node.Op == TExpOp::Or)) {
+    TSpan other;
+    const bool left = NodeSpan(*node.Left, span);
+    const bool right = NodeSpan(*node.Right, &other);
+    if (node.Op == TExpOp::Or && (!left || !right)) return false;
+    if (!left || !right) {
+      if (right) *span = std::move(other);
+      return left || right;
+    }
+    span->Narrow(*this, other, node.Op == TExpOp::And);
+    return true;
+  }
+  TConditionPlan plan;
+  return PlanCondition(node, &plan) && ConditionSpan(plan, span);
+}
+
+void TDataCursor::TSpan::Narrow(const TDataCursor& cursor, const TSpan& other, bool intersect) {
+  // Compared over the shorter prefix: the span can only widen.
+  Prefix = std::min(Prefix, other.Prefix);
+  const bool lower = cursor.CompareSpan(other.Low.data(), Low.data(), Prefix) < 0;
+  const bool higher = cursor.CompareSpan(other.High.data(), High.data(), Prefix) > 0;
+  if (lower != intersect) Low = other.Low;
+  if (higher != intersect) High = other.High;
+}
+
+int TDataCursor::CompareSpan(const uint8_t* a, const uint8_t* b, size_t prefix) const {
+  return Keys(active_index_).Comparer.CompareKeys(a, b, prefix);
+}
+
+void TDataCursor::ComputeSpan() {
+  span_.reset();
+  if (!filtering_ || record_number_order_) return;
+  for (const auto& filter : filters_) {
+    if (!filter->active_ || filter->IsCallback()) continue;
+    TSpan span;
+    if (!NodeSpan(*filter->expression_, &span)) continue;
+    if (span_ == nullptr) {
+      span_ = std::make_unique<TSpan>(std::move(span));
+    } else {
+      span_->Narrow(*this, span, true);
+    }
+  }
+}
+
 void TDataCursor::NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsBitmap& b) {
   auto level = [&filter](const TExpToken& n) {
     auto it = filter.levels_.find(&n);
@@ -499,11 +743,40 @@ void TDataCursor::NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsB
   }
   if (node.Kind == TExpKind::Binary && node.Op == TExpOp::Or &&
       level(node) == kFilterFullyOptimized) {
-    TScratchBitmap other(b.Size());
-    other->Assign(b);
-    NarrowByNode(filter, *node.Left, b);
-    NarrowByNode(filter, *node.Right, *other);
-    b.Or(*other);
+    // The terms of a chain of ORs gather in one bitmap: an equality or IN
+    // list sets the bits of its keys; any other term narrows a copy of b.
+    std::vector<TExpToken*> terms;
+    std::vector<TExpToken*> pending{&node};
+    while (!pending.empty()) {
+      TExpToken* n = pending.back();
+      pending.pop_back();
+      if (n->Kind == TExpKind::Binary && n->Op == TExpOp::Or &&
+          level(*n) == kFilterFullyOptimized) {
+        pending.push_back(n->Right.get());
+        pending.push_back(n->Left.get());
+      } else {
+        terms.push_back(n);
+      }
+    }
+    TScratchBitmap any(b.Size());
+    for (TExpToken* term : terms) {
+      TConditionPlan plan;
+      if ((term->Op == TExpOp::Equal || term->Op == TExpOp::In) &&
+          level(*term) == kFilterFullyOptimized && PlanCondition(*term, &plan)) {
+        plan.Complement = filter.settings_.ComplementRule;
+        if (term->Op == TExpOp::Equal) {
+          CollectEqual(plan, *term->Right, *any);
+        } else {
+          for (const auto& arg : term->Args) CollectEqual(plan, *arg, *any);
+        }
+      } else {
+        TScratchBitmap part(b.Size());
+        part->Assign(b);
+        NarrowByNode(filter, *term, *part);
+        any->Or(*part);
+      }
+    }
+    b.And(*any);
     return;
   }
   if (node.Kind == TExpKind::Unary && node.Op == TExpOp::Not &&
@@ -515,11 +788,23 @@ void TDataCursor::NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsB
     b.And(*passing);
     return;
   }
-  TConditionPlan plan;
-  if (PlanCondition(node, &plan)) {
-    plan.Complement = filter.settings_.ComplementRule;
-    NarrowByCondition(plan, b);
-    return;
+  if (level(node) == kFilterFullyOptimized) {
+    std::vector<TWordRange> words;
+    if (PlanWordSearch(node, &words)) {
+      const TConditionPlan plan{&node, kTextIndex, kTextKeyLength, false, false};
+      for (const TWordRange& word : words) {
+        TScratchBitmap hits(b.Size());
+        CollectRange(plan, word.Low.data(), word.High.data(), *hits);
+        b.And(*hits);
+      }
+      return;
+    }
+    TConditionPlan plan;
+    if (PlanCondition(node, &plan)) {
+      plan.Complement = filter.settings_.ComplementRule;
+      NarrowByCondition(plan, b);
+      return;
+    }
   }
   NarrowRecordByRecord(&node, nullptr, b);
 }
@@ -572,6 +857,7 @@ void TDataCursor::ComputeVisible() {
     }
     if (visible_ != nullptr) ReturnRecordsBitmap(std::move(visible_));
     visible_count_ = 0;
+    span_.reset();
     return;
   }
   BuildActiveRecords();
@@ -605,6 +891,7 @@ void TDataCursor::ComputeVisible() {
     visible_->And(bits);
   }
   visible_count_ = visible_->Count();
+  ComputeSpan();
 }
 
 void TDataCursor::RecordStored(int32_t n, std::span<const uint8_t> record) {

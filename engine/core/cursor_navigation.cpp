@@ -55,6 +55,10 @@ int TDataCursor::CompareActive(const uint8_t* a, const uint8_t* b) const {
 }
 
 bool TDataCursor::InRange(const TIndexPosition& pos) const {
+  if (span_ != nullptr && (CompareSpan(pos.Key.data(), span_->Low.data(), span_->Prefix) < 0 ||
+                           CompareSpan(pos.Key.data(), span_->High.data(), span_->Prefix) > 0)) {
+    return false;
+  }
   if (!range_active_) return true;
   return CompareActive(pos.Key.data(), range_low_.data()) >= 0 &&
          CompareActive(pos.Key.data(), range_high_.data()) <= 0;
@@ -62,13 +66,25 @@ bool TDataCursor::InRange(const TIndexPosition& pos) const {
 
 bool TDataCursor::EdgeEntry(bool last, TIndexPosition* pos) {
   TBTree tree = Tree(active_index_);
+  // The nearer of the range's end and the filters' span.
+  const uint8_t* edge = nullptr;
+  size_t length = KeyLength();
+  if (range_active_) edge = last ? range_high_.data() : range_low_.data();
+  if (span_ != nullptr) {
+    const uint8_t* end = last ? span_->High.data() : span_->Low.data();
+    const int c = edge == nullptr ? 0 : CompareSpan(end, edge, span_->Prefix);
+    if (edge == nullptr || (last ? c < 0 : c > 0)) {
+      edge = end;
+      length = span_->Prefix;
+    }
+  }
   bool found;
-  if (!range_active_) {
+  if (edge == nullptr) {
     found = last ? tree.Last(pos) : tree.First(pos);
   } else if (last) {
-    found = tree.SeekNotAbove(range_high_.data(), KeyLength(), pos);
+    found = tree.SeekNotAbove(edge, length, pos);
   } else {
-    found = tree.SeekNotBelow(range_low_.data(), KeyLength(), pos);
+    found = tree.SeekNotBelow(edge, length, pos);
   }
   CheckRestart();
   return found && InRange(*pos) && (!filtering_ || SkipHidden(!last, pos));

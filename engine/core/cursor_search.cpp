@@ -85,8 +85,13 @@ void TDataCursor::FillAfterPrefix(const TKeyContext& c, uint8_t* key, size_t n, 
 bool TDataCursor::SeekKey(const uint8_t* key, size_t) {
   const uint8_t* target = key;
   if (range_active_ && CompareActive(key, range_low_.data()) < 0) target = range_low_.data();
+  size_t length = KeyLength();
+  if (span_ != nullptr && CompareSpan(target, span_->Low.data(), span_->Prefix) < 0) {
+    target = span_->Low.data();
+    length = span_->Prefix;
+  }
   TIndexPosition pos;
-  bool found = Tree(active_index_).SeekNotBelow(target, KeyLength(), &pos);
+  bool found = Tree(active_index_).SeekNotBelow(target, length, &pos);
   CheckRestart();
   if (found && InRange(pos) && (!filtering_ || SkipHidden(true, &pos))) {
     StandOn(pos);

@@ -262,8 +262,20 @@ bool TDataCursor::BeforeBlockRead() {
   return BeforeDiskRead();
 }
 
-int32_t TDataCursor::ReadAheadRun(int32_t, TRecordDirection, int32_t limit) {
-  return limit;
+int32_t TDataCursor::ReadAheadRun(int32_t number, TRecordDirection direction, int32_t limit) {
+  // With a filter, or in record-number order, the cursor shows only the
+  // records of its bitmap: the read reaches the last of them among the next
+  // limit records, and only the record itself when none is near.
+  const TRecordsBitmap* shown = filtering_ ? visible_.get() : active_.get();
+  if ((!filtering_ && !record_number_order_) || shown == nullptr) return limit;
+  const int32_t step = direction == rdForward ? 1 : -1;
+  int32_t run = 1;
+  for (int32_t k = 1; k < limit; ++k) {
+    const int32_t n = number + k * step;
+    if (n < 1 || n > shown->Size()) break;
+    if (shown->Test(n)) run = k + 1;
+  }
+  return run;
 }
 
 void TDataCursor::CheckRestart() {

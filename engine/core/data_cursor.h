@@ -518,6 +518,12 @@ class TDataCursor final : public TCursorTableLocks,
     bool StringField = false;
     bool Complement = false;  //!< the filter's complement rule
   };
+  //! The key ranges of a word search in the word index: one per search
+  //! word, each with its first and last key.
+  struct TWordRange {
+    std::vector<uint8_t> Low;
+    std::vector<uint8_t> High;
+  };
   TFilter* InsertFilter(std::unique_ptr<TFilter> filter);
   //! The filter's place in filters_; VEVURA_NOSUCHFILTER when it is none.
   size_t FilterIndex(const TFilter* filter) const;
@@ -525,10 +531,20 @@ class TDataCursor final : public TCursorTableLocks,
   //! The context a filter's tree is evaluated in.
   TEvaluationContext EvaluationContext();
   //! 2, 1 or 0 for a node (bottom-up); an AND puts its answerable side first.
-  //! Each node's level goes into levels.
-  int NodeLevel(TExpToken& node, std::unordered_map<const TExpToken*, int>& levels);
+  //! Each node's level goes into the filter's levels.
+  int NodeLevel(TFilter& filter, TExpToken& node);
+  //! A condition the cost rule kept from its index, answered from it after
+  //! all (next to a side the indexes answer): level 2.
+  int RaiseLevel(TFilter& filter, const TExpToken& node);
+  //! Under the cost rule: the number of keys an answerable condition
+  //! collects, or -1 when its index keeps no key counts.
+  int64_t EstimateCondition(const TConditionPlan& plan);
   //! The index plan of a condition on one field; false when no index answers it.
   bool PlanCondition(const TExpToken& node, TConditionPlan* plan) const;
+  //! The word-index ranges of a TEXTSEARCH over a field of the word index;
+  //! false when the index cannot answer it exactly as record-by-record
+  //! evaluation would.
+  bool PlanWordSearch(const TExpToken& node, std::vector<TWordRange>* ranges) const;
   //! The key of the plan's index for a record whose first field holds constant.
   bool ConstantKey(const TConditionPlan& plan, const TExpToken& constant,
                    std::vector<uint8_t>* key) const;
@@ -539,6 +555,23 @@ class TDataCursor final : public TCursorTableLocks,
   void CollectEqual(const TConditionPlan& plan, const TExpToken& constant, TRecordsBitmap& out);
   //! The records an answerable condition accepts, within b.
   void NarrowByCondition(const TConditionPlan& plan, TRecordsBitmap& b);
+  //! Keys of the active index outside of which a filter accepts no record,
+  //! compared over their first Prefix bytes (later fields may be descending).
+  struct TSpan {
+    std::vector<uint8_t> Low;
+    std::vector<uint8_t> High;
+    size_t Prefix = 0;
+    //! The intersection (or the hull) with other.
+    void Narrow(const TDataCursor& cursor, const TSpan& other, bool intersect);
+  };
+  //! The span of a condition on the active index's first field; false when
+  //! it is none or accepts keys at both ends.
+  bool ConditionSpan(const TConditionPlan& plan, TSpan* span) const;
+  //! The same for a filter's node: AND narrows, OR widens.
+  bool NodeSpan(const TExpToken& node, TSpan* span) const;
+  int CompareSpan(const uint8_t* a, const uint8_t* b, size_t prefix) const;
+  //! The span of the active filters together (span_), or none.
+  void ComputeSpan();
   //! Keeps in b the records the node accepts (complement: the filter's
   //! complement rule).
   void NarrowByNode(const TFilter& filter, TExpToken& node, TRecordsBitmap& b);
@@ -648,6 +681,9 @@ class TDataCursor final : public TCursorTableLocks,
   bool computing_filters_ = false;                 //!< ComputeVisible is running
   std::unique_ptr<TRecordsBitmap> visible_;        //!< visible records while filtering
   int64_t visible_count_ = 0;                      //!< records set in visible_
+  //! Index order with a filter: no visible record has a key of the active
+  //! index outside it (so walks start and stop at its ends).
+  std::unique_ptr<TSpan> span_;
 
   TBookmark remembered_;  //!< where a refresh comes back to
   bool remembered_bof_ = false;

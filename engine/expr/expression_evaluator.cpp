@@ -717,9 +717,9 @@ TExpToken TEvaluator::TextWords(const TExpToken& node, const std::string& search
   const TLanguageStringList wanted = ExtractWords(*rules, search, true);
   const std::vector<std::string> words = AllWords(*rules, text);
   auto begins = [&](const std::string& word, const std::string& head) {
-    return word.size() >= head.size() &&
-           CompareText(rules->LanguageId(), rules->SortId(), word.data(), head.data(), true,
-                       head.size()) == 0;
+    return head.empty() || (word.size() >= head.size() &&
+                            CompareText(rules->LanguageId(), rules->SortId(), word.data(),
+                                        head.data(), true, head.size()) == 0);
   };
   auto same = [&](const std::string& word, const std::string& other) {
     return CompareText(rules->LanguageId(), rules->SortId(), word, other, true) == 0;

@@ -37,7 +37,7 @@ namespace {
 
 constexpr const char* kTable = "STOCK";
 
-enum : uint16_t { kId = 1, kName, kCode, kPrice, kCat, kDay, kNotes, kData };
+enum : uint16_t { kId = 1, kName, kCode, kPrice, kCat, kDay, kFlag, kNotes, kData };
 //! Secondary index numbers, as the definition lists them.
 enum : uint8_t { kNameIndex = 1, kCodeIndex, kPriceIndex, kCatNameIndex, kDayIndex };
 const char* const kIndexNames[] = {"", "NAME", "CODE", "PRICE", "CAT_NAME", "DAY"};
@@ -83,6 +83,7 @@ TTableDefinition ModelDefinition(const TModelConfig& config) {
       FieldDef(kId, "ID", fcInteger, fsAutoInc), FieldDef(kName, "NAME", fcString, fsNone, 12),
       FieldDef(kCode, "CODE", fcInteger),        FieldDef(kPrice, "PRICE", fcFloat),
       FieldDef(kCat, "CAT", fcSmallInt),         FieldDef(kDay, "DAY", fcDate),
+      FieldDef(kFlag, "FLAG", fcBoolean),
   };
   if (config.Blobs) {
     fields.push_back(FieldDef(kNotes, "NOTES", fcBlob, fsMemo));
@@ -345,6 +346,13 @@ void CursorModelTest::RandomField(std::vector<uint8_t>& buffer, uint16_t n) {
         SetSmallIntField(buffer, F(kCat), static_cast<int16_t>(Random(9) - 3));
       }
       break;
+    case kFlag:
+      if (Chance(20)) {
+        SetFieldNull(buffer, F(kFlag));
+      } else {
+        SetBooleanField(buffer, F(kFlag), static_cast<uint8_t>(Random(2)));
+      }
+      break;
     case kDay:
       if (Chance(25)) {
         SetFieldNull(buffer, F(kDay));
@@ -459,7 +467,7 @@ void CursorModelTest::StandOn(TDataCursor& c, const TOrder& order, const TModelR
 void CursorModelTest::Insert(TDataCursor& c) {
   std::vector<uint8_t> buffer(c.RecordSize());
   c.InitRecord(buffer);
-  for (uint16_t n = kName; n <= kDay; ++n) RandomField(buffer, n);
+  for (uint16_t n = kName; n <= kFlag; ++n) RandomField(buffer, n);
   TModelRow row;
   if (config_.Blobs) {
     row.Notes = RandomNotes();
@@ -934,7 +942,7 @@ std::string CursorModelTest::RandomCondition() {
     t.SetDate(738000 + Random(32) - 1);
     return "'" + ValueText(t) + "'";
   };
-  switch (Random(18)) {
+  switch (Random(20)) {
     case 0:
       return "CODE " + op + " " + code();
     case 1:
@@ -971,6 +979,16 @@ std::string CursorModelTest::RandomCondition() {
       return std::string(Chance(50) ? "UPPER" : "LOWER") + "(NAME) " + op + " " + name();
     case 16:
       return "NAME " + std::string(Chance(50) ? "=" : "<>") + " '" + RandomName() + "*'";
+    case 17: {
+      // Words of NAME, from the word index where the table has one.
+      std::string words = RandomName();
+      if (Chance(40)) words += " " + RandomName();
+      if (Chance(40)) words = words.substr(0, 1) + "*";
+      return "TEXTSEARCH('" + words + "' IN NAME)";
+    }
+    case 18:
+      return std::string(Chance(50) ? "FLAG" : "NOT FLAG") +
+             (Chance(30) ? std::string(" OR FLAG IS NULL") : "");
     default:
       return "PRICE * 2 " + op + " CODE";
   }
@@ -1027,6 +1045,7 @@ void CursorModelTest::CheckFilters() {
   settings.IgnoreCase = Chance(30);
   settings.NoPartialCompare = Chance(30);
   settings.ComplementRule = Chance(50);
+  settings.CostRule = Chance(20);
   TFilter* filter = nullptr;
   ASSERT_NO_THROW(filter = c.AddFilter(text, settings));
   const bool odd = Chance(30);
@@ -1049,7 +1068,7 @@ void CursorModelTest::CheckFilters() {
   // An insert through the filtered cursor is visible at once when it passes.
   std::vector<uint8_t> buffer(c.RecordSize());
   c.InitRecord(buffer);
-  for (uint16_t n = kName; n <= kDay; ++n) RandomField(buffer, n);
+  for (uint16_t n = kName; n <= kFlag; ++n) RandomField(buffer, n);
   if (!config_.Blobs && model_->Clash(*contexts_[kCodeIndex], buffer, 0) == nullptr) {
     const int32_t slot = model_->NextSlot();
     c.InsertRecord(buffer, true);
@@ -1080,7 +1099,7 @@ void CursorModelTest::CheckFilters() {
     if (HasFatalFailure()) return;
     ASSERT_EQ(c.GetCurrentRecord(buffer, false), kCursorOnRecord);
     ASSERT_EQ(c.GetCurrentRecord(buffer, true), kCursorOnRecord);
-    for (uint16_t n = kName; n <= kDay; ++n) {
+    for (uint16_t n = kName; n <= kFlag; ++n) {
       if (Chance(50)) RandomField(buffer, n);
     }
     if (model_->Clash(*contexts_[kCodeIndex], buffer, row.RowId) == nullptr) {
@@ -1208,7 +1227,9 @@ TEST_F(CursorModelTest, FilterLevelsAndErrors) {
   TTableTarget target;
   target.TableName = kTable;
   target.Exclusive = true;
-  CreateTable(*directory_, target, ModelDefinition(TModelConfig{}));
+  TModelConfig config;
+  config.Blobs = true;  // with the word index over NAME and NOTES
+  CreateTable(*directory_, target, ModelDefinition(config));
   std::unique_ptr<TDataCursor> c = NewCursor(false);
   TFilterSettings caseless;
   caseless.IgnoreCase = true;
@@ -1228,6 +1249,12 @@ TEST_F(CursorModelTest, FilterLevelsAndErrors) {
       {"CODE + 1 > 5", false, 0},
       {"PRICE > 1 AND CODE > 5", false, 1},
       {"PRICE > 1 OR CODE > 5", false, 0},
+      {"NAME = 'ab*'", true, 2},  // the keys that begin with AB
+      {"NAME LIKE 'ab%'", false, 0},
+      {"FLAG", false, 0},
+      {"TEXTSEARCH('ab zu*' IN NAME)", false, 2},
+      {"TEXTSEARCH('the' IN NAME)", false, 0},  // a stop word only
+      {"TEXTSEARCH('a*' IN NAME)", false, 0},   // the stop words it begins are not indexed
   };
   for (const TCase& test : cases) {
     TFilter* filter = c->AddFilter(test.Text, test.IgnoreCase ? caseless : TFilterSettings{});
@@ -1236,6 +1263,28 @@ TEST_F(CursorModelTest, FilterLevelsAndErrors) {
       EXPECT_EQ(TreeText(*filter->Expression()), "((CODE > 5) AND (PRICE > 1))")
           << "the answerable side goes first";
     }
+  }
+  c->RemoveFilter(nullptr);
+  // The cost rule leaves to the records a condition that holds for more than
+  // 90% of them, unless the other side of its AND or OR comes from an index.
+  std::vector<uint8_t> buffer(c->RecordSize());
+  for (int32_t code = 1; code <= 20; ++code) {
+    c->InitRecord(buffer);
+    SetIntegerField(buffer, c->Fields()[kCode - 1], code);
+    c->InsertRecord(buffer, true);
+  }
+  TFilterSettings costed;
+  costed.CostRule = true;
+  for (const auto& [text, level] : std::vector<std::pair<std::string, int>>{
+           {"CODE > 1", 0},
+           {"CODE > 18", 2},
+           {"CODE > 1 AND CODE = 5", 2},
+           {"CODE > 1 AND PRICE > 1", 0},
+           {"NOT (CODE < 20)", 0}}) {  // a NOT has its operand's level
+    EXPECT_EQ(c->GetFilterOptimizeLevel(c->AddFilter(text, costed)), level) << text;
+    EXPECT_EQ(c->GetFilterOptimizeLevel(c->AddFilter(text, {})),
+              text.find("PRICE") != std::string::npos ? 1 : 2)
+        << text;
   }
   c->RemoveFilter(nullptr);
   const EVEVURAEngineError error = RaisedBy([&] { c->AddFilter("CODE + 1", {}); }).value();
