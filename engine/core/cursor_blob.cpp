@@ -345,7 +345,7 @@ bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& fi
   return true;
 }
 
-void TDataCursor::FreeReplacedChains() {
+void TDataCursor::FreeReplacedChains(bool raise) {
   if (replaced_chains_.empty()) return;
   const std::vector<TBlobReference> chains = std::move(replaced_chains_);
   replaced_chains_.clear();
@@ -358,6 +358,7 @@ void TDataCursor::FreeReplacedChains() {
     }
     table_->ChangesMade(false, false, true);
   } catch (...) {
+    if (raise) throw;
     // The post stands: its record names the new chain. The old chain's
     // blocks stay allocated with nothing naming them, which wastes room but
     // loses nothing. A shared table has written everything else already,

@@ -141,6 +141,7 @@ class TDataCursor::TChangeScope {
     cursor_.replaced_chains_.clear();
     // The place to come back to when a failed change has to be undone.
     cursor_.RememberPosition();
+    journaled_ = cursor_.table_->BeginChangeJournal();
   }
   ~TChangeScope() {
     if (!released_) {
@@ -163,10 +164,13 @@ class TDataCursor::TChangeScope {
   void AdoptRecordLock(int32_t n) { locked_ = n; }
   //! The first change to the table's buffers follows.
   void BeginChanges() { changing_ = true; }
+  bool Journaled() const { return journaled_; }
   //! The change is written (or marked): nothing to undo any more.
   void ChangesDone() { changing_ = false; }
   //! After a failure: undoes the change when it had begun. Never throws.
   void Fail() noexcept {
+    // On a shared table the files get back what the change wrote to them.
+    if (journaled_) cursor_.table_->RollBackChangeJournal();
     if (!changing_) return;
     changing_ = false;
     cursor_.DiscardFailedChange();
@@ -179,6 +183,7 @@ class TDataCursor::TChangeScope {
 
  private:
   void Release() {
+    if (journaled_) cursor_.table_->EndChangeJournal();
     std::exception_ptr failure;
     if (locked_ != 0) {
       try {
@@ -197,9 +202,10 @@ class TDataCursor::TChangeScope {
   }
 
   TDataCursor& cursor_;
-  int32_t locked_ = 0;     //!< record locked by this change, 0: none
-  bool changing_ = false;  //!< the table's buffers hold part of the change
-  bool released_ = false;  //!< Finish ran
+  int32_t locked_ = 0;      //!< record locked by this change, 0: none
+  bool changing_ = false;   //!< the table's buffers hold part of the change
+  bool released_ = false;   //!< Finish ran
+  bool journaled_ = false;  //!< the table keeps the before-images of its writes
 };
 
 void TDataCursor::DiscardFailedChange() {
@@ -502,13 +508,17 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
       std::copy(slot->Data().begin(), slot->Data().end(), image.begin());
     }
     table_->ChangesMade(true, keys_changed, blob_written);
+    // A shared table frees the old chains inside the change, so that a
+    // failure takes the whole post back; an exclusive table's buffers keep
+    // the post whatever the freeing does.
+    if (scope.Journaled()) FreeReplacedChains(true);
     scope.ChangesDone();
   } catch (...) {
     replaced_chains_.clear();
     scope.Fail();
     throw;
   }
-  FreeReplacedChains();
+  FreeReplacedChains(false);
   TakeSnapshot();
   current_ = image;
   EndEdit();

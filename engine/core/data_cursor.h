@@ -639,8 +639,9 @@ class TDataCursor final : public TCursorTableLocks,
                       const TBlobReference& reference);
   void UndoBlobSaves();
   //! After a modify is written: frees the chains its changed BLOB values
-  //! replaced. A failure leaves them allocated and the post standing.
-  void FreeReplacedChains();
+  //! replaced. A failure raises when raise (the change is then taken back),
+  //! else leaves them allocated and the post standing.
+  void FreeReplacedChains(bool raise);
   //! The content of a stored BLOB (empty for none).
   std::vector<uint8_t> LoadStoredBlob(const TBlobReference& reference);
 

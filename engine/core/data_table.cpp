@@ -220,6 +220,37 @@ void TDataTable::DeleteTableFiles() {
 
 void TDataTable::RequireWritable() const {
   if (read_only_) RaiseTableError(VEVURA_OSEACCES);
+  if (damaged_) RaiseTableError(VEVURA_FILECORRUPT);
+}
+
+bool TDataTable::BeginChangeJournal() {
+  if (exclusive_ || in_transaction_ || read_only_) return false;
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
+        static_cast<TFileHandler*>(blob_file_.get())}) {
+    if (file != nullptr && file->IsOpen()) file->BeginJournal();
+  }
+  return true;
+}
+
+void TDataTable::EndChangeJournal() {
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
+        static_cast<TFileHandler*>(blob_file_.get())}) {
+    if (file != nullptr) file->EndJournal();
+  }
+}
+
+void TDataTable::RollBackChangeJournal() {
+  bool restored = true;
+  // The reverse of the flush order does not matter here: other programs
+  // read only under the write lock, which the change still holds.
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
+        static_cast<TFileHandler*>(blob_file_.get())}) {
+    if (file != nullptr && file->Journaling()) restored = file->RollBackJournal() && restored;
+  }
+  if (!restored) damaged_ = true;
 }
 
 int32_t TDataTable::IndexBufferSize() const {

@@ -222,6 +222,20 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   void ChangesMade(bool data, bool index, bool blob);
   //! VEVURA_OSEACCES when the table is read-only: every change asks first.
   void RequireWritable() const;
+  //! One change of a shared table outside a transaction keeps the
+  //! before-images of what it writes to its files, so that a failure part
+  //! way can take back exactly its own writes (the disk is then the table as
+  //! it was, and the buffers are read again). False when the change is not
+  //! journaled (an exclusive table or a transaction keeps its changes in the
+  //! buffers and undoes them there).
+  bool BeginChangeJournal();
+  void EndChangeJournal();
+  //! Writes the before-images back. When that fails too, the files hold
+  //! part of the change: the table then refuses every further change with
+  //! VEVURA_FILECORRUPT until it is reopened and repaired.
+  void RollBackChangeJournal();
+  //! A failed change could not be taken back: the files need repair.
+  bool NeedsRepair() const { return damaged_; }
 
   // ----- Transactions (table_transaction.cpp) -----
   //! Writes out an exclusive table's deferred changes, writes the pages of
@@ -294,19 +308,20 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   void FlushIndexFile(bool trim, bool force_header, bool force_os_flush);
   void FlushBlobFile(bool trim, bool force_header, bool force_os_flush);
 
-  TDataDirectory& directory_;                            //!< owning data directory
-  uint16_t use_count_ = 0;                               //!< cursor opens not yet closed
-  std::string table_name_;                               //!< name as the first opener gave it
-  bool is_open_ = false;                                 //!< the files are open
-  bool exclusive_ = false;                               //!< no locks, writes deferred
-  bool read_only_ = false;                               //!< a file could only be read
-  bool read_only_attribute_ = false;                     //!< a file is read-only; no locks
-  bool in_memory_ = false;                               //!< in-memory files
-  bool temporary_ = false;                               //!< discarded at close
-  std::unique_ptr<TDataFile> data_file_;                 //!< the data file, owned
-  std::unique_ptr<TIndexFile> index_file_;               //!< the index file, owned
-  std::unique_ptr<TBlobFile> blob_file_;                 //!< the BLOB file, owned
-  bool index_file_recreated_ = false;                    //!< index file was made at open
+  TDataDirectory& directory_;               //!< owning data directory
+  uint16_t use_count_ = 0;                  //!< cursor opens not yet closed
+  std::string table_name_;                  //!< name as the first opener gave it
+  bool is_open_ = false;                    //!< the files are open
+  bool exclusive_ = false;                  //!< no locks, writes deferred
+  bool read_only_ = false;                  //!< a file could only be read
+  bool damaged_ = false;                    //!< a failed change could not be taken back on disk
+  bool read_only_attribute_ = false;        //!< a file is read-only; no locks
+  bool in_memory_ = false;                  //!< in-memory files
+  bool temporary_ = false;                  //!< discarded at close
+  std::unique_ptr<TDataFile> data_file_;    //!< the data file, owned
+  std::unique_ptr<TIndexFile> index_file_;  //!< the index file, owned
+  std::unique_ptr<TBlobFile> blob_file_;    //!< the BLOB file, owned
+  bool index_file_recreated_ = false;       //!< index file was made at open
   std::unique_ptr<TRecordsBitmap> locked_records_;       //!< record bytes this object holds
   std::unique_ptr<TRecordsBitmap> cursor_record_locks_;  //!< records some cursor locked
   std::unique_ptr<TRecordsBitmap> deferred_unlocks_;     //!< released in the transaction

@@ -1,5 +1,6 @@
 #include "engine/storage/file/file_handler.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "engine/base/engine_error.h"
@@ -150,10 +151,49 @@ int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, boo
 
 void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length) {
   TFileAccess access(*this);
-  if (file_ == nullptr || position < 0 || Seek(soFromBeginning, position) != position) {
-    RaiseFileError(VEVURA_WRITEERR);
+  if (file_ == nullptr || position < 0) RaiseFileError(VEVURA_WRITEERR);
+  if (journaling_ && length > 0) {
+    if (journal_size_ < 0) journal_size_ = GetSize();
+    // Only what lies inside the old size needs keeping: the cut gives the
+    // rest back.
+    const int64_t kept = std::min(length, journal_size_ - position);
+    if (kept > 0) {
+      TBeforeImage image{position, std::vector<uint8_t>(static_cast<size_t>(kept))};
+      if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_READERR);
+      Read(image.Bytes.data(), kept, true);
+      journal_.push_back(std::move(image));
+    }
   }
+  if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_WRITEERR);
   Write(buffer, length);
+}
+
+void TFileHandler::BeginJournal() {
+  journaling_ = true;
+  journal_size_ = -1;
+  journal_.clear();
+}
+
+void TFileHandler::EndJournal() {
+  journaling_ = false;
+  journal_size_ = -1;
+  journal_.clear();
+  journal_.shrink_to_fit();
+}
+
+bool TFileHandler::RollBackJournal() {
+  journaling_ = false;
+  bool restored = true;
+  try {
+    for (auto image = journal_.rbegin(); image != journal_.rend(); ++image) {
+      WriteAt(image->Position, image->Bytes.data(), static_cast<int64_t>(image->Bytes.size()));
+    }
+    if (journal_size_ >= 0 && GetSize() > journal_size_) WriteAt(journal_size_, nullptr, 0);
+  } catch (const EVEVURAEngineError&) {
+    restored = false;
+  }
+  EndJournal();
+  return restored;
 }
 
 }  // namespace vevura

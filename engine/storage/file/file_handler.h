@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/storage/file/abstract_file.h"
 #include "engine/storage/file/file_list.h"
@@ -89,6 +90,17 @@ class TFileHandler {
   //! Seek and Write under the access lock.
   void WriteAt(int64_t position, const void* buffer, int64_t length);
 
+  //! Before-images. From BeginJournal on, WriteAt first keeps the bytes it
+  //! overwrites (and the file's size at the first write), so that
+  //! RollBackJournal can put the file back as it was: the images written
+  //! back newest first, then the file cut to its old size. EndJournal
+  //! forgets them. RollBackJournal returns false when a write fails (the
+  //! file is then in neither state) and ends the journal either way.
+  void BeginJournal();
+  void EndJournal();
+  bool RollBackJournal();
+  bool Journaling() const { return journaling_; }
+
   const std::string& FileName() const { return file_name_; }
   void SetFileName(const std::string& name) { file_name_ = name; }
   bool InMemory() const { return in_memory_; }
@@ -129,6 +141,15 @@ class TFileHandler {
   bool read_only_attribute_ = false;  //!< the file has the read-only attribute
   bool open_ = false;                 //!< a handle is held
   bool temporary_ = false;            //!< a temporary file
+
+  //! One before-image: the bytes at position before the journal's writes.
+  struct TBeforeImage {
+    int64_t Position;
+    std::vector<uint8_t> Bytes;
+  };
+  bool journaling_ = false;
+  int64_t journal_size_ = -1;  //!< the size at the first journaled write, -1 before
+  std::vector<TBeforeImage> journal_;
 };
 
 //! Holds a handler's access lock for a scope. REQUIRES: the handler stays
