@@ -297,7 +297,6 @@ bool TDataCursor::SaveBuffer(TRecordImage record, const TFieldDescriptor& field,
   const bool copy = new_record && blob->FirstBlock() != 0;
   bool written = false;
   if (blob->Modified() || copy) {
-    undo_.BlobsChanged = true;
     if (!new_record && blob->FirstBlock() > 0) {
       // A changed value goes into a chain of its own: the old chain stays
       // whole until the record names the new one (FreeReplacedChains).
@@ -337,7 +336,6 @@ bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& fi
   copy.SetFirstBlock(reference.FirstBlock);
   copy.SetBlobId(reference.BlobId);
   copy.LoadBlob();
-  undo_.BlobsChanged = true;
   copy.SetFirstBlock(0);
   copy.SetBlobId(table_->DataFile().NextBlobId());
   copy.SaveBlob();
@@ -345,33 +343,17 @@ bool TDataCursor::CopyStoredBlob(TRecordImage record, const TFieldDescriptor& fi
   return true;
 }
 
-void TDataCursor::FreeReplacedChains(bool raise) {
+void TDataCursor::FreeReplacedChains() {
   if (replaced_chains_.empty()) return;
   const std::vector<TBlobReference> chains = std::move(replaced_chains_);
   replaced_chains_.clear();
-  try {
-    for (const TBlobReference& chain : chains) {
-      TBlobBuffer stored(table_->BlobFile(), this);
-      stored.SetFirstBlock(chain.FirstBlock);
-      stored.SetBlobId(chain.BlobId);
-      stored.DeleteBlob();
-    }
-    table_->ChangesMade(false, false, true);
-  } catch (...) {
-    if (raise) throw;
-    // The post stands: its record names the new chain. The old chain's
-    // blocks stay allocated with nothing naming them, which wastes room but
-    // loses nothing. A shared table has written everything else already,
-    // so what the freeing changed in the buffers is dropped and the headers
-    // read again; an exclusive table's buffers hold unwritten changes and
-    // are kept (the chain is checked whole before any block is freed).
-    if (!table_->Exclusive() && !table_->InTransaction()) {
-      try {
-        table_->DiscardBuffers(false, true);
-      } catch (...) {
-      }
-    }
+  for (const TBlobReference& chain : chains) {
+    TBlobBuffer stored(table_->BlobFile(), this);
+    stored.SetFirstBlock(chain.FirstBlock);
+    stored.SetBlobId(chain.BlobId);
+    stored.DeleteBlob();
   }
+  table_->ChangesMade(false, false, true);
 }
 
 void TDataCursor::UndoBlobSaves() {
@@ -394,7 +376,6 @@ bool TDataCursor::DeleteBlobs(std::span<const uint8_t> record) {
     TBlobBuffer stored(table_->BlobFile(), this);
     stored.SetFirstBlock(reference.FirstBlock);
     stored.SetBlobId(reference.BlobId);
-    undo_.BlobsChanged = true;
     stored.DeleteBlob();
     freed = true;
   }

@@ -184,6 +184,7 @@ class TDataCursor::TChangeScope {
  private:
   void Release() {
     if (journaled_) cursor_.table_->EndChangeJournal();
+    cursor_.table_->EndBlobUndo();
     std::exception_ptr failure;
     if (locked_ != 0) {
       try {
@@ -213,13 +214,17 @@ void TDataCursor::DiscardFailedChange() {
   // An exclusive table and a transaction keep earlier changes only in the
   // buffers: there the change is taken back in memory.
   const bool disk_holds_before = !table_->Exclusive() && !table_->InTransaction();
-  if (disk_holds_before || undo_.BlobsChanged || !UndoInBuffers()) {
+  if (disk_holds_before) {
     try {
       table_->DiscardBuffers(false, true);
     } catch (...) {
       // Headers that could not be re-read are re-read by the next lock, whose
       // change counters then differ from the ones in memory.
     }
+  } else if (!UndoInBuffers()) {
+    // The buffers hold earlier changes that exist nowhere else, so they are
+    // kept for a repair to work from, and the table takes no more changes.
+    table_->MarkNeedsRepair();
   }
   edit_path_.Clear();
   TakeSnapshot();
@@ -447,13 +452,26 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
   TakeSnapshot();
   std::copy(image.begin(), image.end(), buffer.begin());
   RecordStored(n, image);
-  if (position_on_record) {
-    PositionOnRecord(image, n);
-    ReadCurrentRecord();
-  } else {
-    StandAgain();
-  }
+  PlaceAfterChange([&] {
+    if (position_on_record) {
+      PositionOnRecord(image, n);
+      ReadCurrentRecord();
+    } else {
+      StandAgain();
+    }
+  });
   scope.Finish();
+}
+
+void TDataCursor::PlaceAfterChange(const std::function<void()>& place) {
+  // The change stands: a failure to find the place afterwards (a read, or a
+  // write that makes room in a cache) must not report it as failed.
+  try {
+    place();
+  } catch (const EVEVURAEngineError&) {
+    SetBeginning();
+    current_.assign(record_size_, 0);
+  }
 }
 
 bool TDataCursor::StoreNewRecord(std::vector<uint8_t>& image, int32_t n) {
@@ -508,17 +526,16 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
       std::copy(slot->Data().begin(), slot->Data().end(), image.begin());
     }
     table_->ChangesMade(true, keys_changed, blob_written);
-    // A shared table frees the old chains inside the change, so that a
-    // failure takes the whole post back; an exclusive table's buffers keep
-    // the post whatever the freeing does.
-    if (scope.Journaled()) FreeReplacedChains(true);
+    // The old chains are freed inside the change, after the record names
+    // the new ones (a shared table has written it by now), so that a failure
+    // takes the whole post back instead of leaving blocks nothing names.
+    FreeReplacedChains();
     scope.ChangesDone();
   } catch (...) {
     replaced_chains_.clear();
     scope.Fail();
     throw;
   }
-  FreeReplacedChains(false);
   TakeSnapshot();
   current_ = image;
   EndEdit();
@@ -526,12 +543,14 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   std::copy(image.begin(), image.end(), buffer.begin());
   // The edit's own lock (lpPessimistic) ends with the post when asked.
   if (!optimistic && unlock_after && LockedRecord() == n) scope.AdoptRecordLock(n);
-  if (position_on_record) {
-    PositionOnRecord(image, n);
-    ReadCurrentRecord();
-  } else {
-    StandAgain();
-  }
+  PlaceAfterChange([&] {
+    if (position_on_record) {
+      PositionOnRecord(image, n);
+      ReadCurrentRecord();
+    } else {
+      StandAgain();
+    }
+  });
   scope.Finish();
 }
 
@@ -574,9 +593,11 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
   EndEdit();
   RecordRemoved(n);
   if (reposition) {
-    pos_.Clear();
-    GotoBookmarkInside(bookmark);
-    ReadCurrentRecord();
+    PlaceAfterChange([&] {
+      pos_.Clear();
+      GotoBookmarkInside(bookmark);
+      ReadCurrentRecord();
+    });
   }
   scope.Finish();
 }

@@ -1,9 +1,10 @@
 // Taking a failed change back in the table's buffers: the cursor logs each
 // index entry it adds or removes, the record slot it changes and the headers'
-// counts, and reverses them when a later step fails. A shared table needs no
-// log (its disk holds the table as it was before the change, and the
-// buffers are discarded); an exclusive table or a transaction keeps earlier
-// changes only in the buffers, which a discard would lose.
+// counts, and the BLOB file keeps the blocks the change alters; all of it is
+// reversed when a later step fails. A shared table needs no log (its files
+// give back what the change wrote, and the buffers are discarded); an
+// exclusive table or a transaction keeps earlier changes only in the
+// buffers, which a discard would lose.
 
 #include <algorithm>
 
@@ -18,8 +19,8 @@ void TDataCursor::BeginUndoLog(int32_t n) {
   undo_.ActiveRecords = table_->IndexFile().GetActiveRecordCount();
   undo_.Slot = n;
   undo_.SlotImage.clear();
-  undo_.BlobsChanged = false;
   if (n < undo_.Header.NextRecordNumber) undo_.SlotImage = StoredImage(n);
+  table_->BeginBlobUndo();
 }
 
 void TDataCursor::InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
@@ -47,6 +48,7 @@ bool TDataCursor::UndoInBuffers() {
       }
     }
     undo_.Keys.clear();
+    table_->UndoBlobChanges();
     // The slot first: a new slot can only be reached while the header still
     // counts it.
     RestoreSlot();

@@ -49,6 +49,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -453,6 +454,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! Undoes a failed change: discards the table's buffers and re-reads the
   //! headers.
   void DiscardFailedChange();
+  //! Runs place, the positioning after a change that stands; a failure
+  //! leaves the cursor at the beginning instead of raising.
+  void PlaceAfterChange(const std::function<void()>& place);
   //! One change's write lock, record lock and undo.
   class TChangeScope;
   //! Before any change: VEVURA_TABLEFULL when a new slot n passes the
@@ -493,7 +497,6 @@ class TDataCursor final : public TCursorTableLocks,
     int32_t ActiveRecords = 0;       //!< the active record count before it
     int32_t Slot = 0;                //!< the record slot the change concerns
     std::vector<uint8_t> SlotImage;  //!< its image before; empty: a new slot
-    bool BlobsChanged = false;       //!< the BLOB file changed: only a discard undoes it
   };
   //! Starts the log of a change of record slot n (cursor_undo.cpp).
   void BeginUndoLog(int32_t n);
@@ -638,10 +641,9 @@ class TDataCursor final : public TCursorTableLocks,
   bool CopyStoredBlob(TRecordImage record, const TFieldDescriptor& field,
                       const TBlobReference& reference);
   void UndoBlobSaves();
-  //! After a modify is written: frees the chains its changed BLOB values
-  //! replaced. A failure raises when raise (the change is then taken back),
-  //! else leaves them allocated and the post standing.
-  void FreeReplacedChains(bool raise);
+  //! After a modify's record names its new chains: frees the chains its
+  //! changed BLOB values replaced.
+  void FreeReplacedChains();
   //! The content of a stored BLOB (empty for none).
   std::vector<uint8_t> LoadStoredBlob(const TBlobReference& reference);
 

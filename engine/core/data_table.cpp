@@ -241,6 +241,18 @@ void TDataTable::EndChangeJournal() {
   }
 }
 
+void TDataTable::BeginBlobUndo() {
+  if ((exclusive_ || in_transaction_) && BlobFileInUse()) blob_file_->BeginUndo();
+}
+
+void TDataTable::EndBlobUndo() {
+  if (blob_file_ != nullptr) blob_file_->EndUndo();
+}
+
+void TDataTable::UndoBlobChanges() {
+  if (BlobFileInUse()) blob_file_->UndoChanges();
+}
+
 void TDataTable::RollBackChangeJournal() {
   bool restored = true;
   // The reverse of the flush order does not matter here: other programs

@@ -234,8 +234,15 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! part of the change: the table then refuses every further change with
   //! VEVURA_FILECORRUPT until it is reopened and repaired.
   void RollBackChangeJournal();
+  //! Where the buffers hold the table's changes (exclusive, or in a
+  //! transaction), the BLOB file's buffers keep what one change alters so
+  //! that a failed change can be undone in memory (blob_file.h).
+  void BeginBlobUndo();
+  void EndBlobUndo();
+  void UndoBlobChanges();
   //! A failed change could not be taken back: the files need repair.
   bool NeedsRepair() const { return damaged_; }
+  void MarkNeedsRepair() { damaged_ = true; }
 
   // ----- Transactions (table_transaction.cpp) -----
   //! Writes out an exclusive table's deferred changes, writes the pages of

@@ -169,6 +169,7 @@ TBlock* TBlobFile::GetBlock(TBlobClient* cursor, int32_t n, int32_t wanted, bool
   if (n == header_.NextBlockNumber) return AppendBlock(n);
   if (TBlock* hit = cache_.Find(n)) {
     hit->Pin();
+    if (undoing_) KeepForUndo(*hit);
     return hit;
   }
   if (cursor != nullptr && !cursor->BeforeBlockRead()) return nullptr;
@@ -180,7 +181,54 @@ TBlock* TBlobFile::GetBlock(TBlobClient* cursor, int32_t n, int32_t wanted, bool
   TBlock* block = cache_.Find(n);
   if (block == nullptr) RaiseBlobError(VEVURA_MEMOCORRUPT);
   block->Pin();
+  if (undoing_) KeepForUndo(*block);
   return block;
+}
+
+void TBlobFile::BeginUndo() {
+  undoing_ = true;
+  undo_header_ = header_;
+  kept_.clear();
+  kept_numbers_.clear();
+}
+
+void TBlobFile::EndUndo() {
+  undoing_ = false;
+  kept_.clear();
+  kept_numbers_.clear();
+}
+
+void TBlobFile::KeepForUndo(const TBlock& block) {
+  // Blocks appended since BeginUndo are dropped, not restored.
+  if (block.Number() >= undo_header_.NextBlockNumber) return;
+  if (!kept_numbers_.insert(block.Number()).second) return;
+  TKeptBlock kept{block.Number(), std::vector<uint8_t>(block_size_)};
+  block.StoreTo(kept.Image.data(), false);
+  kept_.push_back(std::move(kept));
+}
+
+void TBlobFile::UndoChanges() {
+  if (!undoing_) return;
+  undoing_ = false;
+  for (int32_t n = undo_header_.NextBlockNumber; n < header_.NextBlockNumber; ++n) {
+    TBlock* appended = cache_.Find(n);
+    if (appended == nullptr || appended->PinCount() != 0) continue;
+    if (std::unique_ptr<TBlock> taken = cache_.Remove(appended)) cache_.Recycle(std::move(taken));
+  }
+  header_ = undo_header_;
+  for (const TKeptBlock& kept : kept_) {
+    TBlock* block = cache_.Find(kept.Number);
+    if (block == nullptr) {
+      // Written out and evicted since: back in as a changed buffer.
+      std::unique_ptr<TBlock> fresh = TakeBuffer(kept.Number);
+      block = fresh.get();
+      cache_.Insert(std::move(fresh));
+    }
+    block->LoadFrom(kept.Image.data(), false);
+    block->MarkDirty();
+  }
+  kept_.clear();
+  kept_numbers_.clear();
 }
 
 TBlock* TBlobFile::AppendBlock(int32_t n) {

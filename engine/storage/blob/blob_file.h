@@ -34,6 +34,7 @@
 // one thread. Each transfer holds the file's access lock across its seek.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,15 @@ class TBlobFile : public TFileHandler {
   void TrimCache();
   //! Returns every buffer to the pool; unwritten changes are lost.
   void DropAllBlocks() { cache_.DropAll(); }
+  //! Undo of one change in memory, where the buffers hold the table's
+  //! changes (an exclusive table, a transaction). From BeginUndo on, the
+  //! first fetch of each block keeps its image; UndoChanges puts the header
+  //! and every kept block back (dirty, so that a block written meanwhile is
+  //! written again) and drops the blocks appended since. EndUndo forgets.
+  void BeginUndo();
+  void EndUndo();
+  void UndoChanges();
+
   //! The highest block number of the file (0 when it has none).
   int32_t LastBlock() const {
     return header_.NextBlockNumber < 1 ? -1 : header_.NextBlockNumber - 1;
@@ -244,6 +254,17 @@ class TBlobFile : public TFileHandler {
   std::vector<uint8_t> write_buffer_;               //!< images of a run being written
   int64_t block_reads_ = 0;                         //!< physical reads of blocks
   int64_t block_writes_ = 0;                        //!< physical writes of blocks
+
+  //! Keeps block's image for UndoChanges, once per block.
+  void KeepForUndo(const TBlock& block);
+  struct TKeptBlock {
+    int32_t Number;
+    std::vector<uint8_t> Image;  //!< unscrambled
+  };
+  bool undoing_ = false;            //!< BeginUndo ran, EndUndo not yet
+  TBlobHeader undo_header_;         //!< the header at BeginUndo
+  std::vector<TKeptBlock> kept_;    //!< first images of the blocks fetched since
+  std::set<int32_t> kept_numbers_;  //!< their numbers
 };
 
 //! A pinned block, released when the reference goes.
