@@ -452,15 +452,19 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
   TakeSnapshot();
   std::copy(image.begin(), image.end(), buffer.begin());
   RecordStored(n, image);
+  PlaceAfterPost(position_on_record, image, n);
+  scope.Finish();
+}
+
+void TDataCursor::PlaceAfterPost(bool on_record, std::span<const uint8_t> image, int32_t n) {
   PlaceAfterChange([&] {
-    if (position_on_record) {
+    if (on_record) {
       PositionOnRecord(image, n);
       ReadCurrentRecord();
     } else {
       StandAgain();
     }
   });
-  scope.Finish();
 }
 
 void TDataCursor::PlaceAfterChange(const std::function<void()>& place) {
@@ -543,14 +547,7 @@ void TDataCursor::ModifyRecord(TRecordImage buffer, bool unlock_after, bool posi
   std::copy(image.begin(), image.end(), buffer.begin());
   // The edit's own lock (lpPessimistic) ends with the post when asked.
   if (!optimistic && unlock_after && LockedRecord() == n) scope.AdoptRecordLock(n);
-  PlaceAfterChange([&] {
-    if (position_on_record) {
-      PositionOnRecord(image, n);
-      ReadCurrentRecord();
-    } else {
-      StandAgain();
-    }
-  });
+  PlaceAfterPost(position_on_record, image, n);
   scope.Finish();
 }
 

@@ -457,6 +457,8 @@ class TDataCursor final : public TCursorTableLocks,
   //! Runs place, the positioning after a change that stands; a failure
   //! leaves the cursor at the beginning instead of raising.
   void PlaceAfterChange(const std::function<void()>& place);
+  //! After a post: on the posted record n (image), or where the cursor stood.
+  void PlaceAfterPost(bool on_record, std::span<const uint8_t> image, int32_t n);
   //! One change's write lock, record lock and undo.
   class TChangeScope;
   //! Before any change: VEVURA_TABLEFULL when a new slot n passes the
