@@ -37,6 +37,7 @@ void TFileHandler::Attach(const TFileOpening& opening) {
 }
 
 void TFileHandler::Detach() {
+  head_.clear();
   file_ = nullptr;
   handle_id_ = 0;
   open_ = false;
@@ -146,7 +147,12 @@ int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, boo
   if (file_ == nullptr || position < 0 || Seek(soFromBeginning, position) != position) {
     RaiseFileError(VEVURA_READERR);
   }
-  return Read(buffer, length, allow_short);
+  const int64_t got = Read(buffer, length, allow_short);
+  if (position == 0 && got > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    head_.assign(bytes, bytes + got);
+  }
+  return got;
 }
 
 void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length) {
@@ -158,14 +164,26 @@ void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length)
     // rest back.
     const int64_t kept = std::min(length, journal_size_ - position);
     if (kept > 0) {
-      TBeforeImage image{position, std::vector<uint8_t>(static_cast<size_t>(kept))};
-      if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_READERR);
-      Read(image.Bytes.data(), kept, true);
+      TBeforeImage image{position, {}};
+      if (position == 0 && kept <= static_cast<int64_t>(head_.size())) {
+        // The header as this handler last read or wrote it, which the
+        // table's write lock and its change counters keep current.
+        image.Bytes.assign(head_.begin(), head_.begin() + kept);
+      } else {
+        image.Bytes.resize(static_cast<size_t>(kept));
+        if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_READERR);
+        Read(image.Bytes.data(), kept, true);
+      }
       journal_.push_back(std::move(image));
     }
   }
+  if (position < static_cast<int64_t>(head_.size())) head_.clear();
   if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_WRITEERR);
   Write(buffer, length);
+  if (position == 0 && length > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    head_.assign(bytes, bytes + length);
+  }
 }
 
 void TFileHandler::BeginJournal() {

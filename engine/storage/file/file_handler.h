@@ -147,6 +147,8 @@ class TFileHandler {
     int64_t Position;
     std::vector<uint8_t> Bytes;
   };
+  //! The bytes from offset 0 as this handler last read or wrote them.
+  std::vector<uint8_t> head_;
   bool journaling_ = false;
   int64_t journal_size_ = -1;  //!< the size at the first journaled write, -1 before
   std::vector<TBeforeImage> journal_;
