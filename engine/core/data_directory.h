@@ -110,11 +110,13 @@ class TDataDirectory {
   //! fails, rolls every table back and passes the error on. Nothing when a
   //! transaction is active.
   void StartTransaction();
-  //! Over the tables from last to first: CommitLock on each (a failure
-  //! passes on, the transaction still active), CommitFlush on each (with
-  //! end_transaction as its trim), CommitEnd on each, freeing every object
-  //! no cursor holds. With end_transaction the directory leaves the
-  //! transaction; a CommitFlush failure is passed on after the CommitEnd pass.
+  //! All or nothing, over the tables from last to first: CommitLock on each
+  //! (a failure releases the locks taken and passes on, the transaction
+  //! still active), CommitFlush on each (with end_transaction as its trim)
+  //! keeping the before-images of its writes, CommitEnd on each, freeing
+  //! every object no cursor holds. With end_transaction the directory leaves
+  //! the transaction. A CommitFlush failure writes every table's
+  //! before-images back, rolls the transaction back and passes on.
   void Commit(bool end_transaction, bool force_os_flush);
   //! Rolls every table back, last to first, freeing every object no cursor
   //! holds, and leaves the transaction.

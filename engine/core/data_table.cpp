@@ -225,12 +225,16 @@ void TDataTable::RequireWritable() const {
 
 bool TDataTable::BeginChangeJournal() {
   if (exclusive_ || in_transaction_ || read_only_) return false;
+  BeginFileJournal();
+  return true;
+}
+
+void TDataTable::BeginFileJournal() {
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
         static_cast<TFileHandler*>(blob_file_.get())}) {
     if (file != nullptr && file->IsOpen()) file->BeginJournal();
   }
-  return true;
 }
 
 void TDataTable::EndChangeJournal() {

@@ -230,6 +230,10 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! buffers and undoes them there).
   bool BeginChangeJournal();
   void EndChangeJournal();
+  //! Keeps the before-images of every write to the table's open files until
+  //! EndChangeJournal or RollBackChangeJournal, whatever the table's mode (a
+  //! commit journals each table's flush).
+  void BeginFileJournal();
   //! Writes the before-images back. When that fails too, the files hold
   //! part of the change: the table then refuses every further change with
   //! VEVURA_FILECORRUPT until it is reopened and repaired.
