@@ -148,7 +148,8 @@ void TDataTable::ReleaseRecordLocks(bool only_deferred) {
 void TDataTable::TransactionLock() {
   if (transaction_lock_held_ || read_only_attribute_ || !is_open_) return;
   if (!exclusive_) {
-    if (data_byte_held_) {
+    const bool from_write_lock = data_byte_held_;
+    if (from_write_lock) {
       // Taken by the write lock already: the transaction keeps it from now on.
       data_byte_held_ = false;
     } else if (!BoundedLockAttempt([&] { return LockTransactionByte(*data_file_, true); },
@@ -156,7 +157,19 @@ void TDataTable::TransactionLock() {
       RaiseTableError(VEVURA_LOCKTIMEOUT);
     }
     transaction_lock_held_ = true;
-    CheckForChanges();
+    try {
+      CheckForChanges();
+    } catch (...) {
+      // A start that fails keeps no byte: the write lock gets its own back,
+      // or the byte is released.
+      transaction_lock_held_ = false;
+      if (from_write_lock) {
+        data_byte_held_ = true;
+      } else {
+        LockTransactionByte(*data_file_, false);
+      }
+      throw;
+    }
   }
   transaction_lock_held_ = true;
 }
