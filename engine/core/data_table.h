@@ -159,7 +159,9 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! When IndexFileRecreated: under the write lock, marks the table as one
   //! without a primary index, rebuilds the record slot index (31) from
   //! every slot of the data file and recounts the active records, then
-  //! writes (or, exclusive, marks) the change. Clears IndexFileRecreated.
+  //! writes (or, exclusive, marks) the change. A table read-only for its
+  //! data or BLOB file writes the slot index all the same (the new index
+  //! file is writable) and stays read-only. Clears IndexFileRecreated.
   void RebuildSlotIndex();
 
   // ----- Locks (table_locks.cpp) -----

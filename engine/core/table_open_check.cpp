@@ -32,7 +32,12 @@ void TDataTable::VerifyHeaders() {
 
 void TDataTable::RebuildSlotIndex() {
   if (!index_file_recreated_) return;
-  RequireWritable();
+  // A table whose data or BLOB file is read-only still gets its slot index
+  // written to the index file just recreated (which is writable), and stays
+  // read-only for every change.
+  const bool index_only =
+      read_only_ && !damaged_ && !index_file_->ReadOnly() && !index_file_->ReadOnlyAttribute();
+  if (!index_only) RequireWritable();
   TTableWriteLock lock(*this);
   index_file_->SetNoPrimary(true);
   TByteKeyComparer comparer;
@@ -48,7 +53,11 @@ void TDataTable::RebuildSlotIndex() {
     if (!tree.LocateKey(key.data())) tree.InsertKey(key.data(), static_cast<uint32_t>(n));
     if (!record->IsFree()) index_file_->IncrementRecordCount();
   }
-  ChangesMade(false, true, false);
+  if (index_only) {
+    FlushIndexFile(false, true, false);
+  } else {
+    ChangesMade(false, true, false);
+  }
   index_file_recreated_ = false;
 }
 
