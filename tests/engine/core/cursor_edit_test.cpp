@@ -1,9 +1,13 @@
 // Changing tables through cursors: row ids and record slots, unique keys,
 // both lock protocols, value rules and defaults, BLOB fields with the word
-// index, and failed changes that must leave the table as it was.
+// index, failed changes that must leave the table as it was, transactions
+// over several tables, encrypted, read-only, shared in-memory and full
+// tables.
 
 #include "engine/core/data_cursor.h"
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -142,6 +146,20 @@ class CursorEditTest : public test::EngineTest {
   static void ExpectSound(TDataCursor& c) {
     TTableVerifyReport report = VerifyTable(*c.Table());
     EXPECT_TRUE(report.Clean()) << report.Describe();
+  }
+  //! Every record of the table as "NAME:memo", in primary-index order.
+  static std::vector<std::string> Contents(TDataCursor& c) {
+    std::vector<std::string> rows;
+    std::vector<uint8_t> record(c.RecordSize());
+    c.First();
+    while (c.Next(record) == kCursorOnRecord) rows.push_back(NameOf(c, record) + ":" + MemoOf(c));
+    return rows;
+  }
+  //! Adds a person with a memo.
+  static void AddWithMemo(TDataCursor& c, const std::string& name, const std::string& memo) {
+    std::vector<uint8_t> record = Person(c, name, name);
+    SetMemo(c, record, memo);
+    c.InsertRecord(record, true);
   }
 };
 
@@ -1017,5 +1035,364 @@ TEST_F(CursorEditTest, AFaultAtAnyCallKeepsExactlyThePostsThatReturned) {
   EXPECT_LT(repairs * 4, runs) << "most failures are taken back";
 }
 
+//! Three tables of one directory, each with a memo, changed together: the
+//! first gets an insert, a modify of name and memo, and a delete; the others
+//! an insert each.
+const std::vector<std::string> kTables = {"ORDERS", "ITEMS", "NOTES"};
+const std::vector<std::vector<std::string>> kBefore = {
+    {"Ann:ann memo", "Bob:bob memo"}, {"Cid:cid memo"}, {}};
+const std::vector<std::vector<std::string>> kAfter = {
+    {"Ada:ada memo", "Dan:dan memo"}, {"Cid:cid memo", "Eve:eve memo"}, {"Fay:fay memo"}};
+
+TEST_F(CursorEditTest, TransactionsOverSeveralTablesCommitOrRollBackWhole) {
+  std::vector<std::unique_ptr<TDataCursor>> c;
+  for (const std::string& name : kTables) {
+    Create(name, PeopleDefinition());
+    c.push_back(OpenOn(name));
+  }
+  AddWithMemo(*c[0], "Ann", "ann memo");
+  AddWithMemo(*c[0], "Bob", "bob memo");
+  AddWithMemo(*c[1], "Cid", "cid memo");
+  auto change = [&] {
+    std::vector<uint8_t> ann = GoTo(*c[0], 1);
+    ASSERT_EQ(c[0]->GetCurrentRecord(ann, true), kCursorOnRecord);
+    SetStringField(ann, F(*c[0], kName), "Ada", 0);
+    SetMemo(*c[0], ann, "ada memo");
+    c[0]->ModifyRecord(ann, true, true);
+    c[0]->DeleteRecord(GoTo(*c[0], 2), true);
+    AddWithMemo(*c[0], "Dan", "dan memo");
+    AddWithMemo(*c[1], "Eve", "eve memo");
+    AddWithMemo(*c[2], "Fay", "fay memo");
+  };
+  auto contents = [&] {
+    std::vector<std::vector<std::string>> all;
+    for (auto& cursor : c) all.push_back(Contents(*cursor));
+    return all;
+  };
+
+  directory_->StartTransaction();
+  change();
+  EXPECT_EQ(contents(), kAfter);
+  EXPECT_EQ(c[2]->GetRecordCount(), 1);
+  directory_->Rollback();
+  EXPECT_FALSE(directory_->InTransaction());
+  EXPECT_EQ(contents(), kBefore);
+  EXPECT_EQ(c[0]->GetRecordCount(), 2);
+  EXPECT_EQ(c[2]->GetRecordCount(), 0);
+  for (auto& cursor : c) ExpectSound(*cursor);
+
+  directory_->StartTransaction();
+  change();
+  directory_->Commit(true, false);
+  EXPECT_FALSE(directory_->InTransaction());
+  for (auto& cursor : c) cursor->CloseCursor(false);
+  for (const std::string& name : kTables) {
+    TTableVerifyReport report = VerifyTable(*directory_, name);
+    EXPECT_TRUE(report.Clean()) << name << ": " << report.Describe();
+  }
+  for (size_t i = 0; i < kTables.size(); ++i) c[i] = OpenOn(kTables[i]);
+  EXPECT_EQ(contents(), kAfter);
+  EXPECT_EQ(c[0]->GetRecordCount(), 2);
+}
+
+TEST_F(CursorEditTest, FailedTransactionStartsAndCommitsAreAllOrNothing) {
+  using Op = platform::FaultFileSystem::Operation;
+  platform::FaultFileSystem fault(fs_);
+  platform::SetFileSystem(&fault);
+  // One run: three tables seeded, changed in a transaction whose commit meets
+  // the nth failing call of op (none for a huge n). Returns the calls of op the
+  // commit made, and whether it raised.
+  int run = 0;
+  auto commit_run = [&](Op op, int64_t n, bool* raised) {
+    std::vector<std::string> names;
+    std::vector<std::unique_ptr<TDataCursor>> c;
+    for (const std::string& table : kTables) {
+      names.push_back(table + std::to_string(run));
+      Create(names.back(), PeopleDefinition());
+      c.push_back(OpenOn(names.back()));
+    }
+    ++run;
+    AddWithMemo(*c[0], "Ann", "ann memo");
+    AddWithMemo(*c[0], "Bob", "bob memo");
+    AddWithMemo(*c[1], "Cid", "cid memo");
+    directory_->StartTransaction();
+    std::vector<uint8_t> ann = GoTo(*c[0], 1);
+    c[0]->GetCurrentRecord(ann, true);
+    SetStringField(ann, F(*c[0], kName), "Ada", 0);
+    SetMemo(*c[0], ann, "ada memo");
+    c[0]->ModifyRecord(ann, true, true);
+    c[0]->DeleteRecord(GoTo(*c[0], 2), true);
+    AddWithMemo(*c[0], "Dan", "dan memo");
+    AddWithMemo(*c[1], "Eve", "eve memo");
+    AddWithMemo(*c[2], "Fay", "fay memo");
+    fault.FailNth(op, n);
+    *raised = CodeRaisedBy([&] { directory_->Commit(true, op == Op::Sync); }) != 0;
+    const int64_t calls = fault.Count(op);
+    fault.Disarm();
+    EXPECT_FALSE(directory_->InTransaction());
+    for (auto& cursor : c) {
+      EXPECT_FALSE(cursor->Table()->InTransaction());
+      EXPECT_FALSE(cursor->Table()->TransactionLockHeld());
+      EXPECT_FALSE(cursor->Table()->WriteLocked());
+    }
+    // Closing flushes whatever the buffers still hold: nothing of the
+    // transaction may reach the disk that way.
+    for (auto& cursor : c) cursor->CloseCursor(false);
+    std::vector<std::vector<std::string>> disk;
+    for (const std::string& name : names) {
+      TTableVerifyReport report = VerifyTable(*directory_, name);
+      EXPECT_TRUE(report.Clean()) << static_cast<int>(op) << " " << n << " " << name << ": "
+                                  << report.Describe();
+      disk.push_back(Contents(*OpenOn(name)));
+    }
+    EXPECT_EQ(disk, *raised ? kBefore : kAfter) << "op " << static_cast<int>(op) << " n " << n;
+    return calls;
+  };
+  int failed = 0;
+  for (Op op : {Op::Write, Op::Sync}) {
+    bool raised = true;
+    const int64_t calls = commit_run(op, 1'000'000'000, &raised);
+    EXPECT_FALSE(raised);
+    EXPECT_GT(calls, 3);
+    for (int64_t n = 1; n <= calls; ++n) {
+      commit_run(op, n, &raised);
+      failed += raised ? 1 : 0;
+    }
+  }
+  EXPECT_GT(failed, 0);
+
+  // A start that fails part-way leaves no table in a transaction.
+  std::vector<std::unique_ptr<TDataCursor>> c;
+  for (const std::string& name : kTables) {
+    Create(name, PeopleDefinition());
+    c.push_back(OpenOn(name));
+  }
+  fault.FailNth(Op::Read, 1'000'000'000);
+  directory_->StartTransaction();
+  const int64_t reads = fault.Count(Op::Read);
+  directory_->Rollback();
+  EXPECT_GT(reads, 0);
+  for (int64_t n = 1; n <= reads; ++n) {
+    fault.FailNth(Op::Read, n);
+    if (CodeRaisedBy([&] { directory_->StartTransaction(); }) == 0) {
+      fault.Disarm();
+      directory_->Rollback();
+      continue;
+    }
+    ++failed;
+    EXPECT_FALSE(directory_->InTransaction());
+    for (auto& cursor : c) {
+      EXPECT_FALSE(cursor->Table()->InTransaction()) << n;
+      EXPECT_FALSE(cursor->Table()->TransactionLockHeld()) << n;
+    }
+  }
+  fault.Disarm();
+  AddWithMemo(*c[0], "Ann", "after the failures");
+  EXPECT_EQ(Contents(*c[0]), std::vector<std::string>{"Ann:after the failures"});
+
+  // A commit whose write lock cannot be had on one table (another program
+  // reads it) releases the locks it took and keeps the transaction.
+  test::PeerProgram peer(dir_.path(), kTables[0]);
+  ASSERT_TRUE(peer.ready());
+  session_->SetTableLockTiming({20, 1});
+  directory_->StartTransaction();
+  AddWithMemo(*c[0], "Bea", "pending");
+  AddWithMemo(*c[2], "Cal", "pending");
+  ASSERT_EQ(peer.Do(test::PeerProgram::kReadLock), 0);
+  EXPECT_EQ(CodeRaisedBy([&] { directory_->Commit(true, false); }), VEVURA_LOCKTIMEOUT);
+  EXPECT_TRUE(directory_->InTransaction());
+  for (auto& cursor : c) {
+    EXPECT_TRUE(cursor->Table()->InTransaction());
+    EXPECT_FALSE(cursor->Table()->WriteLocked());
+  }
+  ASSERT_EQ(peer.Do(test::PeerProgram::kReadUnlock), 0);
+  directory_->Commit(true, false);
+  EXPECT_GE(peer.Do(test::PeerProgram::kWriteLock), 0);  // 1: it saw the commit
+  EXPECT_EQ(peer.Do(test::PeerProgram::kWriteUnlock), 0);
+  session_->SetTableLockTiming(TBoundedLockTiming{});
+  for (auto& cursor : c) cursor->CloseCursor(false);
+  EXPECT_EQ(Contents(*OpenOn(kTables[0])),
+            (std::vector<std::string>{"Ann:after the failures", "Bea:pending"}));
+  EXPECT_EQ(Contents(*OpenOn(kTables[2])), std::vector<std::string>{"Cal:pending"});
+  platform::SetFileSystem(&fs_);
+}
+
+TEST_F(CursorEditTest, EncryptedTableNeedsItsPassword) {
+  TTableDefinition definition = PeopleDefinition();
+  definition.Encrypted = true;
+  definition.Password = "Open Sesame";
+  Create("VAULT", definition);
+  session_->AddPassword("Open Sesame");
+  {
+    auto c = OpenOn("VAULT");
+    AddWithMemo(*c, "Zebediah", "classified memo text");
+    AddWithMemo(*c, "Quentin", "second secret memo");
+    AddWithMemo(*c, "Xavier", "third memo");
+    std::vector<uint8_t> first = GoTo(*c, 1);
+    ASSERT_EQ(c->GetCurrentRecord(first, true), kCursorOnRecord);
+    SetStringField(first, F(*c, kName), "Zachariah", 0);
+    SetMemo(*c, first, "changed classified memo");
+    c->ModifyRecord(first, true, true);
+    c->DeleteRecord(GoTo(*c, 3), true);
+    ExpectSound(*c);
+  }
+  for (const char* file : {"VAULT.DAT", "VAULT.IDX", "VAULT.BLB"}) {
+    std::ifstream in(PathOf(file), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(bytes.empty()) << file;
+    for (const char* plain : {"Zachariah", "Quentin", "classified", "secret", "Xavier"}) {
+      EXPECT_EQ(bytes.find(plain), std::string::npos) << plain << " in " << file;
+    }
+  }
+  auto c = OpenOn("VAULT");
+  EXPECT_EQ(Contents(*c), (std::vector<std::string>{"Zachariah:changed classified memo",
+                                                    "Quentin:second secret memo"}));
+  c->CloseCursor(false);
+
+  // Without the password, or with a wrong one, the open is refused; the
+  // request is asked until it gives up or the session knows the password.
+  session_->RemoveAllPasswords();
+  EXPECT_EQ(CodeRaisedBy([&] { OpenOn("VAULT"); }), VEVURA_NOTSUFFTABLERIGHTS);
+  session_->AddPassword("open sesame");
+  EXPECT_EQ(CodeRaisedBy([&] { OpenOn("VAULT"); }), VEVURA_NOTSUFFTABLERIGHTS);
+  c = std::make_unique<TDataCursor>(*directory_);
+  c->SetTableName("VAULT");
+  int asked = 0;
+  c->SetPasswordRequest([&] { return ++asked < 3; });
+  EXPECT_EQ(CodeRaisedBy([&] { c->OpenCursor(); }), VEVURA_NOTSUFFTABLERIGHTS);
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(c->IsOpen());
+  asked = 0;
+  c->SetPasswordRequest([&] {
+    if (++asked == 2) session_->AddPassword("Open Sesame");
+    return true;
+  });
+  c->OpenCursor();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(c->GetRecordCount(), 2);
+}
+
+TEST_F(CursorEditTest, ReadOnlyCursorAndOpenCursorSettersRefuseChanges) {
+  Create("PEOPLE", PeopleDefinition());
+  AddWithMemo(*OpenOn("PEOPLE"), "Ann", "ann memo");
+  TDataCursor c(*directory_);
+  c.SetTableName("PEOPLE");
+  c.SetReadOnly(true);
+  c.OpenCursor();
+  std::vector<uint8_t> ann = GoTo(c, 1);
+  std::vector<uint8_t> other = Person(c, "Bob", "B");
+  EXPECT_EQ(CodeRaisedBy([&] { c.InsertRecord(other, true); }), VEVURA_OSEACCES);
+  SetStringField(ann, F(c, kName), "Changed", 0);
+  SetMemo(c, ann, "a memo");
+  EXPECT_EQ(CodeRaisedBy([&] { c.ModifyRecord(ann, true, true); }), VEVURA_OSEACCES);
+  c.CancelEdit();
+  EXPECT_EQ(CodeRaisedBy([&] { c.DeleteRecord(GoTo(c, 1), true); }), VEVURA_OSEACCES);
+  EXPECT_EQ(Contents(c), std::vector<std::string>{"Ann:ann memo"});
+
+  // The table's properties are fixed while the cursor is open.
+  EXPECT_EQ(CodeRaisedBy([&] { c.SetTableName("OTHER"); }), VEVURA_TABLEOPEN);
+  EXPECT_EQ(CodeRaisedBy([&] { c.SetExclusive(true); }), VEVURA_TABLEOPEN);
+  EXPECT_EQ(CodeRaisedBy([&] { c.SetReadOnly(false); }), VEVURA_TABLEOPEN);
+  EXPECT_EQ(CodeRaisedBy([&] { c.SetInMemory(true); }), VEVURA_TABLEOPEN);
+  EXPECT_EQ(CodeRaisedBy([&] { c.SetRecordNumberOrder(true); }), VEVURA_TABLEOPEN);
+  EXPECT_EQ(c.TableName(), "PEOPLE");
+  EXPECT_FALSE(c.Exclusive());
+  EXPECT_TRUE(c.ReadOnly());
+  EXPECT_FALSE(c.InMemory());
+  EXPECT_FALSE(c.RecordNumberOrder());
+  EXPECT_EQ(CodeRaisedBy([&] { c.InsertRecord(other, true); }), VEVURA_OSEACCES);
+  c.CloseCursor(false);
+  c.SetReadOnly(false);
+  c.OpenCursor();
+  c.InsertRecord(other, true);
+  EXPECT_EQ(c.GetRecordCount(), 2);
+}
+
+TEST_F(CursorEditTest, InMemoryTableIsSharedBySessions) {
+  TDataDirectory* memory = session_->OpenDataDirectory(kMemoryDatabaseName, "");
+  TDataSession other_session;
+  TDataDirectory* other_memory = other_session.OpenDataDirectory(kMemoryDatabaseName, "");
+  TTableTarget target;
+  target.TableName = "SHARED";
+  target.InMemory = true;
+  target.Exclusive = true;
+  CreateTable(*memory, target, PeopleDefinition());
+  auto open = [](TDataDirectory& directory) {
+    auto c = std::make_unique<TDataCursor>(directory);
+    c->SetTableName("SHARED");
+    c->SetInMemory(true);
+    c->OpenCursor();
+    return c;
+  };
+  auto mine = open(*memory);
+  auto theirs = open(*other_memory);
+  // A refresh shows the other session's post; with strict change detection
+  // every navigation does.
+  AddWithMemo(*mine, "Ann", "posted here");
+  theirs->Refresh();
+  EXPECT_EQ(Contents(*theirs), std::vector<std::string>{"Ann:posted here"});
+  session_->SetStrictChangeDetection(true);
+  AddWithMemo(*theirs, "Bob", "posted there");
+  EXPECT_EQ(mine->GetRecordCount(), 2);
+  session_->SetStrictChangeDetection(false);
+  EXPECT_EQ(Contents(*mine), (std::vector<std::string>{"Ann:posted here", "Bob:posted there"}));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("SHARED.DAT")));
+  mine.reset();
+  theirs.reset();
+  EXPECT_TRUE(VerifyTable(*memory, "SHARED", true).Clean());
+  EXPECT_EQ(memory->DeleteTable("SHARED", true), 0);
+}
+
+TEST_F(CursorEditTest, ReadOnlyDataFileWithoutIndexFileOpensReadOnly) {
+  Create("FIXED", PeopleDefinition());
+  {
+    auto c = OpenOn("FIXED");
+    AddWithMemo(*c, "Ann", "ann memo");
+    AddWithMemo(*c, "Bob", "bob memo");
+  }
+  for (const char* file : {"FIXED.DAT", "FIXED.BLB"}) {
+    std::filesystem::permissions(PathOf(file), std::filesystem::perms::owner_read);
+  }
+  std::filesystem::remove(PathOf("FIXED.IDX"));
+  auto c = OpenOn("FIXED");
+  EXPECT_TRUE(c->Table()->ReadOnly());
+  EXPECT_EQ(c->GetRecordCount(), 2);
+  EXPECT_EQ(Contents(*c), (std::vector<std::string>{"Ann:ann memo", "Bob:bob memo"}));
+  std::vector<uint8_t> record = Person(*c, "Cid", "C");
+  EXPECT_EQ(CodeRaisedBy([&] { c->InsertRecord(record, true); }), VEVURA_OSEACCES);
+  EXPECT_EQ(CodeRaisedBy([&] { c->DeleteRecord(GoTo(*c, 1), true); }), VEVURA_OSEACCES);
+  c.reset();
+  // The new index file is complete: a second open reads the same.
+  c = OpenOn("FIXED");
+  EXPECT_EQ(Contents(*c), (std::vector<std::string>{"Ann:ann memo", "Bob:bob memo"}));
+  c.reset();
+  for (const char* file : {"FIXED.DAT", "FIXED.BLB"}) {
+    std::filesystem::permissions(PathOf(file), std::filesystem::perms::owner_all);
+  }
+}
+
+TEST_F(CursorEditTest, InsertBeyondTheRecordLimitRaisesTableFull) {
+  Create("PEOPLE", PeopleDefinition());
+  auto c = OpenOn("PEOPLE", true);
+  AddWithMemo(*c, "Ann", "ann memo");
+  TDataFile& data = c->Table()->DataFile();
+  const int32_t next = data.Header().NextRecordNumber;
+  const int32_t last_row_id = data.LastAutoIncValue();
+  // The table as if it held kMaxRecordNumber slots: the next one is too many.
+  data.MutableHeader().NextRecordNumber = kMaxRecordNumber + 1;
+  std::vector<uint8_t> record = Person(*c, "Bob", "B");
+  SetMemo(*c, record, "bob memo");
+  EXPECT_EQ(CodeRaisedBy([&] { c->InsertRecord(record, true); }), VEVURA_TABLEFULL);
+  EXPECT_EQ(data.Header().NextRecordNumber, kMaxRecordNumber + 1);
+  EXPECT_EQ(data.LastAutoIncValue(), last_row_id);
+  data.MutableHeader().NextRecordNumber = next;
+  c->CloseBlob(kNotes, record);
+  EXPECT_EQ(Contents(*c), std::vector<std::string>{"Ann:ann memo"});
+  c.reset();
+  EXPECT_TRUE(VerifyTable(*directory_, "PEOPLE").Clean());
+  c = OpenOn("PEOPLE");
+  AddWithMemo(*c, "Bob", "bob memo");
+  EXPECT_EQ(Contents(*c), (std::vector<std::string>{"Ann:ann memo", "Bob:bob memo"}));
+}
 }  // namespace
 }  // namespace vevura
