@@ -82,7 +82,9 @@ class TVEVURADatabase : public TComponent, public TSessionBound {
   // operation on a closed database."
   //! "Database %s already has an active transaction." when one is active.
   void StartTransaction();
-  //! Commits and ends the transaction; force_flush flushes to disk.
+  //! Commits and ends the transaction; force_flush flushes to disk. A
+  //! commit that fails to write writes nothing and rolls the transaction
+  //! back; one that cannot lock a table keeps the transaction.
   //! "Database %s has no active transaction." when none is active.
   void Commit(bool force_flush);
   //! "Database %s has no active transaction." when none is active.
