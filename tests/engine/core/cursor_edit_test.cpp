@@ -161,6 +161,25 @@ class CursorEditTest : public test::EngineTest {
     SetMemo(c, record, memo);
     c.InsertRecord(record, true);
   }
+  //! Seeds three tables' cursors to kBefore (below).
+  static void SeedThree(std::vector<std::unique_ptr<TDataCursor>>& c) {
+    AddWithMemo(*c[0], "Ann", "ann memo");
+    AddWithMemo(*c[0], "Bob", "bob memo");
+    AddWithMemo(*c[1], "Cid", "cid memo");
+  }
+  //! Changes three tables from kBefore to kAfter: an insert, a modify of
+  //! name and memo, and a delete on the first, an insert on each other.
+  static void ChangeThree(std::vector<std::unique_ptr<TDataCursor>>& c) {
+    std::vector<uint8_t> ann = GoTo(*c[0], 1);
+    ASSERT_EQ(c[0]->GetCurrentRecord(ann, true), kCursorOnRecord);
+    SetStringField(ann, F(*c[0], kName), "Ada", 0);
+    SetMemo(*c[0], ann, "ada memo");
+    c[0]->ModifyRecord(ann, true, true);
+    c[0]->DeleteRecord(GoTo(*c[0], 2), true);
+    AddWithMemo(*c[0], "Dan", "dan memo");
+    AddWithMemo(*c[1], "Eve", "eve memo");
+    AddWithMemo(*c[2], "Fay", "fay memo");
+  }
 };
 
 TEST_F(CursorEditTest, RowIdsCountUpAndSlotsAreReusedOnlyWithAPrimaryIndex) {
@@ -1035,9 +1054,7 @@ TEST_F(CursorEditTest, AFaultAtAnyCallKeepsExactlyThePostsThatReturned) {
   EXPECT_LT(repairs * 4, runs) << "most failures are taken back";
 }
 
-//! Three tables of one directory, each with a memo, changed together: the
-//! first gets an insert, a modify of name and memo, and a delete; the others
-//! an insert each.
+//! Three tables of one directory with memos, before and after ChangeThree.
 const std::vector<std::string> kTables = {"ORDERS", "ITEMS", "NOTES"};
 const std::vector<std::vector<std::string>> kBefore = {
     {"Ann:ann memo", "Bob:bob memo"}, {"Cid:cid memo"}, {}};
@@ -1050,20 +1067,7 @@ TEST_F(CursorEditTest, TransactionsOverSeveralTablesCommitOrRollBackWhole) {
     Create(name, PeopleDefinition());
     c.push_back(OpenOn(name));
   }
-  AddWithMemo(*c[0], "Ann", "ann memo");
-  AddWithMemo(*c[0], "Bob", "bob memo");
-  AddWithMemo(*c[1], "Cid", "cid memo");
-  auto change = [&] {
-    std::vector<uint8_t> ann = GoTo(*c[0], 1);
-    ASSERT_EQ(c[0]->GetCurrentRecord(ann, true), kCursorOnRecord);
-    SetStringField(ann, F(*c[0], kName), "Ada", 0);
-    SetMemo(*c[0], ann, "ada memo");
-    c[0]->ModifyRecord(ann, true, true);
-    c[0]->DeleteRecord(GoTo(*c[0], 2), true);
-    AddWithMemo(*c[0], "Dan", "dan memo");
-    AddWithMemo(*c[1], "Eve", "eve memo");
-    AddWithMemo(*c[2], "Fay", "fay memo");
-  };
+  SeedThree(c);
   auto contents = [&] {
     std::vector<std::vector<std::string>> all;
     for (auto& cursor : c) all.push_back(Contents(*cursor));
@@ -1071,7 +1075,7 @@ TEST_F(CursorEditTest, TransactionsOverSeveralTablesCommitOrRollBackWhole) {
   };
 
   directory_->StartTransaction();
-  change();
+  ChangeThree(c);
   EXPECT_EQ(contents(), kAfter);
   EXPECT_EQ(c[2]->GetRecordCount(), 1);
   directory_->Rollback();
@@ -1082,7 +1086,7 @@ TEST_F(CursorEditTest, TransactionsOverSeveralTablesCommitOrRollBackWhole) {
   for (auto& cursor : c) ExpectSound(*cursor);
 
   directory_->StartTransaction();
-  change();
+  ChangeThree(c);
   directory_->Commit(true, false);
   EXPECT_FALSE(directory_->InTransaction());
   for (auto& cursor : c) cursor->CloseCursor(false);
@@ -1112,19 +1116,9 @@ TEST_F(CursorEditTest, FailedTransactionStartsAndCommitsAreAllOrNothing) {
       c.push_back(OpenOn(names.back()));
     }
     ++run;
-    AddWithMemo(*c[0], "Ann", "ann memo");
-    AddWithMemo(*c[0], "Bob", "bob memo");
-    AddWithMemo(*c[1], "Cid", "cid memo");
+    SeedThree(c);
     directory_->StartTransaction();
-    std::vector<uint8_t> ann = GoTo(*c[0], 1);
-    c[0]->GetCurrentRecord(ann, true);
-    SetStringField(ann, F(*c[0], kName), "Ada", 0);
-    SetMemo(*c[0], ann, "ada memo");
-    c[0]->ModifyRecord(ann, true, true);
-    c[0]->DeleteRecord(GoTo(*c[0], 2), true);
-    AddWithMemo(*c[0], "Dan", "dan memo");
-    AddWithMemo(*c[1], "Eve", "eve memo");
-    AddWithMemo(*c[2], "Fay", "fay memo");
+    ChangeThree(c);
     fault.FailNth(op, n);
     *raised = CodeRaisedBy([&] { directory_->Commit(true, op == Op::Sync); }) != 0;
     const int64_t calls = fault.Count(op);
