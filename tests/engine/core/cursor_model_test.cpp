@@ -60,6 +60,7 @@ struct TModelConfig {
   bool InMemory = false;               //!< in-memory files
   bool WrapRowIds = false;             //!< halfway, the last row id jumps to just below 2147483647
   bool StrictChangeDetection = false;  //!< every read holds the read lock
+  bool Encrypted = false;              //!< scrambled files, opened with the session's password
   TLockProtocol Protocol = lpPessimistic;
 };
 
@@ -78,6 +79,8 @@ uint32_t SeedOffset() {
 //! DAY (date), and with BLOBs NOTES (memo) and DATA (binary). Indexes: the
 //! primary index over ID; NAME, case-insensitive; CODE, unique; PRICE,
 //! descending; CAT_NAME over CAT and NAME, NAME descending within it; DAY.
+constexpr const char* kModelPassword = "model key";
+
 TTableDefinition ModelDefinition(const TModelConfig& config) {
   std::vector<TFieldDescriptor> fields = {
       FieldDef(kId, "ID", fcInteger, fsAutoInc), FieldDef(kName, "NAME", fcString, fsNone, 12),
@@ -92,6 +95,8 @@ TTableDefinition ModelDefinition(const TModelConfig& config) {
   TTableDefinition d = ComponentDefinition(fields);
   d.LanguageId = config.LanguageId;
   d.SortId = config.SortId;
+  d.Encrypted = config.Encrypted;
+  if (config.Encrypted) d.Password = kModelPassword;
   if (config.Primary) d.Indexes[0] = IndexDef("", {kId}, true);
   d.Indexes[kNameIndex] = IndexDef("NAME", {kName}, false, true);
   d.Indexes[kCodeIndex] = IndexDef("CODE", {kCode}, true);
@@ -1140,6 +1145,7 @@ void CursorModelTest::Run(const TModelConfig& config) {
   random_.seed(seed);
   session_->SetLockProtocol(config.Protocol);
   session_->SetStrictChangeDetection(config.StrictChangeDetection);
+  if (config.Encrypted) session_->AddPassword(kModelPassword);
   TTableTarget target;
   target.TableName = kTable;
   target.Exclusive = true;
@@ -1205,11 +1211,12 @@ TEST_F(CursorModelTest, NoPrimaryIndexExclusiveInMemory) {
 
 TEST_F(CursorModelTest, MemoWordsAndBlobsGermanPhoneBookShared) {
   TModelConfig config;
-  config.Name = "BLOBs and words, German phone book, shared, pessimistic";
+  config.Name = "BLOBs and words, German phone book, shared, pessimistic, encrypted";
   config.Seed = 4404;
   config.LanguageId = 1031;
   config.SortId = 1;
   config.Blobs = true;
+  config.Encrypted = true;
   Run(config);
 }
 
