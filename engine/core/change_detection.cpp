@@ -30,6 +30,7 @@ TChangeCounters TDataTable::ChangeCounters() const {
   counters.Data = data_file_->ChangeCounter();
   counters.Index = index_file_->GetChangeCounter();
   counters.Blob = HasBlobFields() ? blob_file_->ChangeCounter() : 0;
+  counters.Rollbacks = rollbacks_;
   return counters;
 }
 

@@ -69,6 +69,10 @@ struct TChangeCounters {
   int32_t Data = 0;   //!< data header
   int32_t Index = 0;  //!< index header
   int32_t Blob = 0;   //!< BLOB header; 0 for a table without BLOB fields
+  //! Rollbacks of this table object: a rolled-back transaction's counter
+  //! values come round again with other contents, so a cursor that saw one
+  //! must still notice.
+  uint32_t Rollbacks = 0;
 
   bool operator==(const TChangeCounters&) const = default;
 };
@@ -328,6 +332,7 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   bool exclusive_ = false;                  //!< no locks, writes deferred
   bool read_only_ = false;                  //!< a file could only be read
   bool damaged_ = false;                    //!< a failed change could not be taken back on disk
+  uint32_t rollbacks_ = 0;                  //!< transactions rolled back (TChangeCounters)
   bool read_only_attribute_ = false;        //!< a file is read-only; no locks
   bool in_memory_ = false;                  //!< in-memory files
   bool temporary_ = false;                  //!< discarded at close

@@ -24,6 +24,7 @@ void TDataTable::StartTransaction() {
 void TDataTable::Rollback() {
   if (read_only_ || !in_transaction_) return;
   in_transaction_ = false;
+  ++rollbacks_;
   std::exception_ptr failure;
   try {
     DiscardBuffers(true, true);
