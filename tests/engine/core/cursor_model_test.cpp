@@ -61,6 +61,7 @@ struct TModelConfig {
   bool WrapRowIds = false;             //!< halfway, the last row id jumps to just below 2147483647
   bool StrictChangeDetection = false;  //!< every read holds the read lock
   bool Encrypted = false;              //!< scrambled files, opened with the session's password
+  bool Transactions = false;           //!< runs of operations in transactions, kept or rolled back
   TLockProtocol Protocol = lpPessimistic;
 };
 
@@ -195,6 +196,9 @@ class CursorModelTest : public EngineTest {
 
   // ----- Checks -----
   void CheckAll();
+  //! Now and then starts a transaction, or ends the one running with a
+  //! commit or a rollback (the model goes back with it); ends it when last.
+  void StepTransaction(bool last);
   void CheckRefresh(TDataCursor& c);
   void CheckOrder(TDataCursor& c, const TOrder& order);
   void CheckWalk(TDataCursor& c, const TOrder& order, const std::vector<const TModelRow*>& rows);
@@ -238,6 +242,7 @@ class CursorModelTest : public EngineTest {
   TModelConfig config_;
   std::mt19937 random_;
   std::unique_ptr<TTableModel> model_;
+  std::unique_ptr<TTableModel> before_transaction_;    //!< the model when the transaction began
   std::vector<std::unique_ptr<TDataCursor>> writers_;  //!< cursors that change the table
   std::unique_ptr<TDataCursor> reader_;                //!< record-number order (shared tables)
   std::unique_ptr<TDataCursor> watcher_;  //!< keeps one filter over the run (shared tables)
@@ -656,6 +661,8 @@ void CursorModelTest::CheckAll() {
   if (HasFatalFailure()) return;
   if (config_.Blobs) CheckBlobs(c);
   if (config_.Primary) CheckRecordOrderCursor();
+  // The files hold a transaction's changes only once it is committed.
+  if (before_transaction_ != nullptr) return;
   TTableVerifyReport report = VerifyTable(*directory_, kTable, config_.InMemory);
   EXPECT_TRUE(report.Clean()) << report.Describe();
   EXPECT_EQ(report.LiveRecords, static_cast<int64_t>(model_->Size()));
@@ -933,6 +940,23 @@ void CursorModelTest::CheckBlobs(TDataCursor& c) {
   EXPECT_EQ(c.OpenBlobCount(), 0u);
 }
 
+void CursorModelTest::StepTransaction(bool last) {
+  if (before_transaction_ == nullptr) {
+    if (last || !Chance(3)) return;
+    ASSERT_NO_THROW(directory_->StartTransaction());
+    before_transaction_ = std::make_unique<TTableModel>(*model_);
+    return;
+  }
+  if (!last && !Chance(6)) return;
+  if (Chance(50)) {
+    ASSERT_NO_THROW(directory_->Commit(true, false));
+  } else {
+    ASSERT_NO_THROW(directory_->Rollback());
+    *model_ = *before_transaction_;
+  }
+  before_transaction_.reset();
+}
+
 // ---------------------------------------------------------------------------
 // Filters
 
@@ -1157,6 +1181,10 @@ void CursorModelTest::Run(const TModelConfig& config) {
   LoadOrders();
   for (int op = 0; op < operations; ++op) {
     TDataCursor& c = *writers_[static_cast<size_t>(Random(static_cast<int>(writers_.size())))];
+    if (config.Transactions) {
+      StepTransaction(op + 1 == operations || (config.WrapRowIds && op == operations / 2));
+      if (HasFatalFailure()) return;
+    }
     if (config.WrapRowIds && op == operations / 2) JumpRowIds(c);
     const int pick = Random(100);
     if (pick < 50) {
@@ -1182,9 +1210,10 @@ void CursorModelTest::Run(const TModelConfig& config) {
 
 TEST_F(CursorModelTest, PlainTableSharedPessimistic) {
   TModelConfig config;
-  config.Name = "plain, shared, pessimistic";
+  config.Name = "plain, shared, pessimistic, transactions";
   config.Seed = 1101;
   config.WrapRowIds = true;
+  config.Transactions = true;
   Run(config);
 }
 
