@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/base/engine_error.h"
+#include "engine/storage/common/byte_order.h"
 #include "engine/storage/common/read_window.h"
 #include "engine/storage/common/scramble.h"
 #include "platform/os_error.h"
@@ -18,10 +19,6 @@ void GrowTo(std::vector<uint8_t>& buffer, size_t bytes) {
   if (buffer.size() < bytes) {
     buffer.resize((bytes + kTransferGranule - 1) / kTransferGranule * kTransferGranule);
   }
-}
-
-int32_t Incremented(int32_t counter) {
-  return static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
 }
 
 }  // namespace
@@ -137,7 +134,7 @@ bool TBlobFile::ReloadBlobHeaderIfChanged() {
 
 bool TBlobFile::WriteBlobHeader(bool force) {
   if (!force && header_.HeaderChanged == 0) return false;
-  header_.ChangeCounter = Incremented(header_.ChangeCounter);
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   uint8_t image[kBlobHeaderSize];
   EncodeBlobHeader(header_, image);
   if (encrypted_) ScrambleRun(image, kBlobHeaderSize, kTableDataSeeds);
@@ -148,7 +145,7 @@ bool TBlobFile::WriteBlobHeader(bool force) {
 }
 
 void TBlobFile::MarkBlobHeaderChanged() {
-  header_.ChangeCounter = Incremented(header_.ChangeCounter);
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   header_.HeaderChanged = 1;
   NoteWritten();
 }

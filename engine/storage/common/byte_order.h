@@ -17,6 +17,12 @@
 
 namespace vevura {
 
+//! value + by, wrapping around instead of overflowing: the counters a file
+//! keeps (change counters, counts) may hold anything a damaged file gives.
+inline int32_t WrappingAdd(int32_t value, int32_t by) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(by));
+}
+
 inline uint16_t GetUInt16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }

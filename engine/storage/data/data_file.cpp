@@ -104,7 +104,7 @@ bool TDataFile::ReloadHeaderIfChanged() {
 
 bool TDataFile::WriteHeader(bool force) {
   if (!force && header_.HeaderChanged == 0) return false;
-  ++header_.ChangeCounter;
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   header_.Mark116 = kHeaderMark116;
   header_.Mark120 = 0;
   header_.LastUpdate = platform::Now() - kDayNumberOfZeroDay;
@@ -117,7 +117,7 @@ bool TDataFile::WriteHeader(bool force) {
 }
 
 void TDataFile::MarkHeaderChanged() {
-  ++header_.ChangeCounter;
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   header_.HeaderChanged = 1;
   NoteHeaderWritten();
 }

@@ -149,8 +149,13 @@ int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, boo
   }
   const int64_t got = Read(buffer, length, allow_short);
   if (position == 0 && got > 0) {
+    // A shorter read that agrees with the bytes kept (a change counter that
+    // did not move) leaves the rest of them valid.
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    head_.assign(bytes, bytes + got);
+    const auto count = static_cast<size_t>(got);
+    if (count > head_.size() || !std::equal(bytes, bytes + count, head_.begin())) {
+      head_.assign(bytes, bytes + count);
+    }
   }
   return got;
 }

@@ -11,15 +11,6 @@
 
 namespace vevura {
 
-namespace {
-
-// Counters wrap around instead of overflowing.
-int32_t Raised(int32_t value, int32_t by) {
-  return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(by));
-}
-
-}  // namespace
-
 TIndexFile::TIndexFile(TIndexFileHost& host)
     : host_(host), table_name_(host.TableName()), stack_(&table_name_) {
   for (auto& cache : caches_) cache = std::make_unique<TPageCache>(SoftCapacity());
@@ -136,7 +127,7 @@ bool TIndexFile::IndexHeaderChanged() {
 
 bool TIndexFile::WriteIndexHeader(bool force) {
   if (!header_.Modified && !force) return false;
-  header_.ChangeCounter = Raised(header_.ChangeCounter, 1);
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   std::array<uint8_t, kIndexPageSize> image{};
   EncodeIndexHeader(HeaderForDisk(header_), image.data());
   if (host_.Encrypted()) ScrambleRun(image.data(), image.size(), kTableDataSeeds);
@@ -148,7 +139,7 @@ bool TIndexFile::WriteIndexHeader(bool force) {
 }
 
 void TIndexFile::RecordIndexChange() {
-  header_.ChangeCounter = Raised(header_.ChangeCounter, 1);
+  header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   header_.Modified = 1;
   host_.SetHeaderWritten();
 }
@@ -213,12 +204,12 @@ void TIndexFile::RemoveTemporaryIndexes() {
 }
 
 void TIndexFile::IncrementRecordCount() {
-  header_.ActiveRecordCount = Raised(header_.ActiveRecordCount, 1);
+  header_.ActiveRecordCount = WrappingAdd(header_.ActiveRecordCount, 1);
   header_.Modified = 1;
 }
 
 void TIndexFile::DecrementRecordCount() {
-  header_.ActiveRecordCount = Raised(header_.ActiveRecordCount, -1);
+  header_.ActiveRecordCount = WrappingAdd(header_.ActiveRecordCount, -1);
   header_.Modified = 1;
 }
 
