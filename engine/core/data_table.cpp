@@ -4,6 +4,7 @@
 #include "engine/core/data_table.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <exception>
 
@@ -223,6 +224,10 @@ void TDataTable::RequireWritable() const {
   if (damaged_) RaiseTableError(VEVURA_FILECORRUPT);
 }
 
+std::array<TFileHandler*, 3> TDataTable::Files() const {
+  return {data_file_.get(), index_file_.get(), blob_file_.get()};
+}
+
 bool TDataTable::BeginChangeJournal() {
   if (exclusive_ || in_transaction_ || read_only_) return false;
   BeginFileJournal();
@@ -230,17 +235,13 @@ bool TDataTable::BeginChangeJournal() {
 }
 
 void TDataTable::BeginFileJournal() {
-  for (TFileHandler* file :
-       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
-        static_cast<TFileHandler*>(blob_file_.get())}) {
+  for (TFileHandler* file : Files()) {
     if (file != nullptr && file->IsOpen()) file->BeginJournal();
   }
 }
 
 void TDataTable::EndChangeJournal() {
-  for (TFileHandler* file :
-       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
-        static_cast<TFileHandler*>(blob_file_.get())}) {
+  for (TFileHandler* file : Files()) {
     if (file != nullptr) file->EndJournal();
   }
 }
@@ -261,9 +262,7 @@ void TDataTable::RollBackChangeJournal() {
   bool restored = true;
   // The reverse of the flush order does not matter here: other programs
   // read only under the write lock, which the change still holds.
-  for (TFileHandler* file :
-       {static_cast<TFileHandler*>(data_file_.get()), static_cast<TFileHandler*>(index_file_.get()),
-        static_cast<TFileHandler*>(blob_file_.get())}) {
+  for (TFileHandler* file : Files()) {
     if (file != nullptr && file->Journaling()) restored = file->RollBackJournal() && restored;
   }
   if (!restored) damaged_ = true;

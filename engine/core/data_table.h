@@ -47,6 +47,7 @@
 // Thread-safety: none of its own; a table object is used by its session's
 // thread. The file layer serialises the process-wide file list.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -294,6 +295,8 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   [[noreturn]] void RaiseTableError(uint16_t code) const;
 
  private:
+  //! The data, index and BLOB files (any of them may be nullptr).
+  std::array<TFileHandler*, 3> Files() const;
   //! Gives the three files their names and flags and the session's limits.
   void PrepareFiles();
   //! Opens the index file, recreating it when it does not exist.

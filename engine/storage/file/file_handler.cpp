@@ -201,7 +201,6 @@ void TFileHandler::EndJournal() {
   journaling_ = false;
   journal_size_ = -1;
   journal_.clear();
-  journal_.shrink_to_fit();
 }
 
 bool TFileHandler::RollBackJournal() {
