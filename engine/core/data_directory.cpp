@@ -76,6 +76,7 @@ void TDataDirectory::FreeIdleTables() {
 void TDataDirectory::OpenForRequest(TDataTable& table, const std::string& name,
                                     const TTableOpenRequest& request) {
   table.Configure(TrimText(name), request.Exclusive, request.InMemory, request.Temporary);
+  table.SetForRepair(request.Repair);
   table.OpenTable();
   if (!in_transaction_) return;
   try {

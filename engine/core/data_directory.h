@@ -41,6 +41,7 @@ struct TTableOpenRequest {
   bool Exclusive = false;    //!< the cursor wants the table for itself
   bool Temporary = false;    //!< a temporary table: discarded, not written, at close
   bool ShareAlways = false;  //!< share the object even when one side is exclusive
+  bool Repair = false;       //!< a repair's opening (data_table.h, SetForRepair)
 };
 
 //! Writes a new table's files into a table object whose files are named and

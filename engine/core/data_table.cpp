@@ -81,6 +81,7 @@ void TDataTable::PrepareFiles() {
     file->SetExclusive(exclusive_);
     file->SetInMemory(in_memory_);
     file->SetTemporary(temporary_);
+    file->SetForRepair(for_repair_);
   }
   data_file_->SetTableName(table_name_);
   data_file_->SetDatabaseName(directory_.ErrorName());

@@ -102,6 +102,8 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   // ----- Identity and state -----
   //! Name and flags for the next open or create. REQUIRES: not open.
   void Configure(const std::string& name, bool exclusive, bool in_memory, bool temporary);
+  //! The next open is a repair's (file_handler.h, ForRepair). REQUIRES: not open.
+  void SetForRepair(bool for_repair) { for_repair_ = for_repair; }
   TDataDirectory& Directory() const { return directory_; }
   TDataSession& Session() const;
   uint16_t UseCount() const { return use_count_; }
@@ -168,6 +170,8 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! data or BLOB file writes the slot index all the same (the new index
   //! file is writable) and stays read-only. Clears IndexFileRecreated.
   void RebuildSlotIndex();
+  //! A repair built every index of a recreated index file itself.
+  void IndexFileRebuilt() { index_file_recreated_ = false; }
 
   // ----- Locks (table_locks.cpp) -----
   //! Returns false at once when exclusive, read-only-attribute, or when the
@@ -339,6 +343,7 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   bool read_only_attribute_ = false;        //!< a file is read-only; no locks
   bool in_memory_ = false;                  //!< in-memory files
   bool temporary_ = false;                  //!< discarded at close
+  bool for_repair_ = false;                 //!< opened by a repair
   std::unique_ptr<TDataFile> data_file_;    //!< the data file, owned
   std::unique_ptr<TIndexFile> index_file_;  //!< the index file, owned
   std::unique_ptr<TBlobFile> blob_file_;    //!< the BLOB file, owned

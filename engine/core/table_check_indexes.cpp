@@ -100,7 +100,9 @@ void TTableChecker::CheckIndexStructure() {
 }
 
 void TTableChecker::CheckIndexContents() {
+  int looked_at = 0;
   for (auto& index : indexes_) {
+    if (progress_) progress_(80 + looked_at++ * 20 / kIndexCount);
     if (index == nullptr || !index->Sound) continue;
     TEntryList actual(index->Context.KeyLength);
     const int64_t limit = tree_keys_[index->Number];

@@ -31,6 +31,7 @@ const TRecord* TTableChecker::CachedRecord(int32_t number) const {
 void TTableChecker::ReadImages(int32_t first, int32_t count, uint8_t* images) {
   TDataFile& data = table_.DataFile();
   const size_t size = data.RecordSize();
+  if (progress_ && slots_ > 0) progress_(static_cast<int>(int64_t{first - 1} * 80 / slots_));
   const int32_t on_disk = std::clamp(file_slots_ - first + 1, 0, count);
   if (on_disk > 0) {
     data.ReadAt(RecordAreaOffset(data.FieldCount()) + static_cast<int64_t>(first - 1) * size,

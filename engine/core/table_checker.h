@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -85,6 +86,14 @@ class TTableChecker {
 
   //! Every step, in order; engine errors become problems.
   void Run();
+  //! Only what a rebuild of the indexes needs: the entries every index in
+  //! use calls for (Expected of each Index), from the records as they stand.
+  //! Raises what it meets; problems go to the report.
+  void CollectEntries();
+  //! The index looked into, or nullptr.
+  TCheckedIndex* Index(uint8_t number) { return indexes_[number].get(); }
+  //! Told the share of the check done, 0 to 100.
+  void SetProgress(std::function<void(int)> progress) { progress_ = std::move(progress); }
 
  private:
   // ----- Headers, counts and row ids (table_verify.cpp) -----
@@ -121,8 +130,6 @@ class TTableChecker {
   //! Each sound index against the entries its records call for.
   void CheckIndexContents();
   void CompareEntries(TCheckedIndex& index, TEntryList& actual);
-  TCheckedIndex* Index(uint8_t number) { return indexes_[number].get(); }
-
   void Add(const std::string& problem) { report_.Add(problem); }
 
   TDataTable& table_;
@@ -136,6 +143,7 @@ class TTableChecker {
   std::vector<TBlobReference> blobs_;                 //!< stored BLOBs of live records
   std::vector<TMemoText> memos_;                      //!< memo texts to index
   std::vector<int32_t> missing_;                      //!< slots neither in file nor buffers
+  std::function<void(int)> progress_;                 //!< told the share done, if any
 };
 
 }  // namespace vevura

@@ -60,6 +60,14 @@ void TTableChecker::Run() {
   } catch (...) {
     Add("table: check stopped: " + CurrentErrorText());
   }
+  if (progress_) progress_(100);
+}
+
+void TTableChecker::CollectEntries() {
+  if (!CheckDataHeader()) return;
+  LoadIndexes();
+  ScanRecords();
+  CollectMemoWords();
 }
 
 bool TTableChecker::CheckDataHeader() {
@@ -79,6 +87,9 @@ bool TTableChecker::CheckDataHeader() {
     // says until they are written.
     const bool short_by_buffers = RecordsPending() && size < full;
     VerifyDataHeader(header, fields, short_by_buffers ? full : size, table_.TableName());
+    if (data.CountsClamped()) {
+      Add("data file: header: it counts record slots the file does not hold whole");
+    }
     slots_ = header.NextRecordNumber - 1;
     file_slots_ = static_cast<int32_t>(std::max<int64_t>(size - area, 0) / header.RecordSize);
     file_slots_ = std::min(file_slots_, slots_);
@@ -92,6 +103,10 @@ bool TTableChecker::CheckDataHeader() {
 bool TTableChecker::CheckIndexHeader() {
   if (table_.IndexFileRecreated()) {
     Add("index file: missing; an empty one was made when the table was opened");
+    return false;
+  }
+  if (table_.IndexFile().HeaderUnreadable()) {
+    Add("index file: header: cannot be read");
     return false;
   }
   try {
@@ -121,7 +136,7 @@ void TTableChecker::CheckRowIds() {
   }
 }
 
-TTableVerifyReport VerifyTable(TDataTable& table) {
+TTableVerifyReport VerifyTable(TDataTable& table, const TCheckProgress& progress) {
   TTableVerifyReport report;
   if (!table.IsOpen()) {
     report.Add("table: " + table.TableName() + " is not open");
@@ -131,7 +146,9 @@ TTableVerifyReport VerifyTable(TDataTable& table) {
     // On a shared table no other program may change it meanwhile; a lock
     // the caller holds already is left as it is.
     TTableReadLock lock(table);
-    TTableChecker(table, report).Run();
+    TTableChecker checker(table, report);
+    checker.SetProgress(progress);
+    checker.Run();
   } catch (...) {
     report.Add("table: read lock: " + CurrentErrorText());
   }
@@ -139,7 +156,7 @@ TTableVerifyReport VerifyTable(TDataTable& table) {
 }
 
 TTableVerifyReport VerifyTable(TDataDirectory& directory, const std::string& table_name,
-                               bool in_memory) {
+                               bool in_memory, const TCheckProgress& progress) {
   TTableVerifyReport report;
   TDataTable* table = nullptr;
   try {
@@ -165,7 +182,7 @@ TTableVerifyReport VerifyTable(TDataDirectory& directory, const std::string& tab
     report.Add("table: cannot be opened: " + CurrentErrorText());
     return report;
   }
-  report = VerifyTable(*table);
+  report = VerifyTable(*table, progress);
   try {
     directory.CloseTableObject(table, false);
   } catch (...) {

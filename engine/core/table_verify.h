@@ -30,6 +30,7 @@
 // Thread-safety: the table's thread, like every use of the table object.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,14 +56,17 @@ struct TTableVerifyReport {
   int64_t ProblemCount = 0;  //!< faults found, also beyond those kept
 };
 
+//! Told the share of the check done, 0 to 100, as it rises.
+using TCheckProgress = std::function<void(int percent)>;
+
 //! Checks an open table object in place (see above).
-TTableVerifyReport VerifyTable(TDataTable& table);
+TTableVerifyReport VerifyTable(TDataTable& table, const TCheckProgress& progress = {});
 
 //! Opens the named table's object in directory (sharing one that is open
 //! already, even exclusively, in this directory), checks it and closes it
 //! again. A table that cannot be opened, and one whose index file is
 //! missing (opening would make a new one), is reported, not raised.
 TTableVerifyReport VerifyTable(TDataDirectory& directory, const std::string& table_name,
-                               bool in_memory = false);
+                               bool in_memory = false, const TCheckProgress& progress = {});
 
 }  // namespace vevura

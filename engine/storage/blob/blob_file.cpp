@@ -68,8 +68,12 @@ void TBlobFile::Open() {
     ReadBlobHeader();
     if (header_.Version != kBlobFileVersion) RaiseBlobError(VEVURA_OLDVERSION);
   } catch (...) {
-    TFileHandler::Close();
-    throw;
+    if (!ForRepair()) {
+      TFileHandler::Close();
+      throw;
+    }
+    // The repair makes the header anew (VerifyBlobHeader fails on this one).
+    header_ = TBlobHeader();
   }
   SizeCache();
 }

@@ -116,6 +116,8 @@ class TBlobFile : public TFileHandler {
 
   //! Header.
   const TBlobHeader& Header() const { return header_; }
+  //! The header to change in place (a repair); written by WriteBlobHeader.
+  TBlobHeader& MutableHeader() { return header_; }
   int32_t ChangeCounter() const { return header_.ChangeCounter; }
   bool HeaderChanged() const { return header_.HeaderChanged != 0; }
   //! Reads the 512-byte header (unscrambled when encrypted); header-changed := 0.
@@ -160,6 +162,10 @@ class TBlobFile : public TFileHandler {
   //! carry blob_id (VEVURA_MEMOCORRUPT), or with repair is given it. The
   //! whole chain is checked before anything is freed.
   void FreeChain(TBlobClient* cursor, int32_t& first, int32_t blob_id, bool repair);
+  //! Fills chain with the blocks of the chain from first, checked; false
+  //! for a restart.
+  bool CollectChain(TBlobClient* cursor, int32_t first, int32_t blob_id, bool repair,
+                    std::vector<int32_t>* chain);
   //! Writes the dirty, unpinned blocks outside the read in progress, each run
   //! of consecutive numbers in one write; true when something was written.
   bool FlushBlocks();
@@ -229,10 +235,6 @@ class TBlobFile : public TFileHandler {
   TBlock* ReusableBuffer(bool may_flush);
 
   // Chain walking (blob_chain.cpp).
-  //! Fills chain with the blocks of the chain from first, checked; false
-  //! for a restart.
-  bool CollectChain(TBlobClient* cursor, int32_t first, int32_t blob_id, bool repair,
-                    std::vector<int32_t>* chain);
   //! Frees the blocks of a checked chain in order; false for a restart.
   bool FreeCollected(TBlobClient* cursor, const std::vector<int32_t>& chain, int32_t blob_id,
                      bool repair);

@@ -1,5 +1,6 @@
 #include "engine/storage/data/data_file.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "engine/base/engine_error.h"
@@ -35,6 +36,7 @@ void TDataFile::RaiseTableFault(uint16_t code) const {
 void TDataFile::Open() {
   if (IsOpen()) return;
   fields_.clear();
+  counts_clamped_ = false;
   TFileHandler::Open();
   try {
     ReadHeader();
@@ -82,7 +84,18 @@ TDataHeader TDataFile::ReadHeaderBytes() {
   // The counts size the record bitmaps and enter the slot arithmetic: a
   // header whose counts the file cannot hold is damaged, whoever wrote it.
   if (header.Version != kDataFileVersion) RaiseTableFault(VEVURA_OLDVERSION);
-  if (!SlotCountsFit(header, GetSize())) RaiseTableFault(VEVURA_HEADERCORRUPT);
+  if (!SlotCountsFit(header, GetSize())) {
+    if (!ForRepair() || header.RecordSize == 0) RaiseTableFault(VEVURA_HEADERCORRUPT);
+    // A repair counts the slots the file holds whole.
+    counts_clamped_ = true;
+    const int64_t area = RecordAreaOffset(header.FieldCount);
+    const int64_t whole = std::max<int64_t>(GetSize() - area, 0) / header.RecordSize;
+    header.NextRecordNumber =
+        static_cast<int32_t>(std::clamp<int64_t>(header.NextRecordNumber - 1, 0, whole)) + 1;
+    if (header.FirstFreeRecord < 0 || header.FirstFreeRecord >= header.NextRecordNumber) {
+      header.FirstFreeRecord = 0;
+    }
+  }
   return header;
 }
 

@@ -133,6 +133,9 @@ class TDataFile : public TFileHandler {
   bool HeaderChanged() const { return header_.HeaderChanged != 0; }
   void SetHeaderChanged() { header_.HeaderChanged = 1; }
   bool DescriptorsChanged() const { return descriptors_changed_; }
+  //! Opened for a repair, the header counted slots the file does not hold
+  //! whole: the counts in memory are those the file holds.
+  bool CountsClamped() const { return counts_clamped_; }
 
   //! Table and database named by this file's errors.
   void SetTableName(const std::string& name) { table_name_ = name; }
@@ -183,6 +186,7 @@ class TDataFile : public TFileHandler {
   TDataHeader header_;                    //!< the in-memory header
   std::vector<TFieldDescriptor> fields_;  //!< descriptors, position i + 1 at index i
   bool descriptors_changed_ = false;      //!< descriptors differ from the file's
+  bool counts_clamped_ = false;           //!< see CountsClamped
   bool force_flush_ = false;              //!< flush after writing descriptors
   std::string table_name_;                //!< names the table in errors
   std::string database_name_;             //!< names the database in errors

@@ -160,6 +160,15 @@ int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, boo
   return got;
 }
 
+void TFileHandler::Cut(int64_t size) {
+  TFileAccess access(*this);
+  // A write of no bytes cuts the file where it is positioned.
+  if (file_ == nullptr || size < 0 || Seek(soFromBeginning, size) != size) {
+    RaiseFileError(VEVURA_WRITEERR);
+  }
+  Write(nullptr, 0);
+}
+
 void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length) {
   TFileAccess access(*this);
   if (file_ == nullptr || position < 0) RaiseFileError(VEVURA_WRITEERR);

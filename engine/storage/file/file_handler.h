@@ -89,6 +89,8 @@ class TFileHandler {
   int64_t ReadAt(int64_t position, void* buffer, int64_t length, bool allow_short = false);
   //! Seek and Write under the access lock.
   void WriteAt(int64_t position, const void* buffer, int64_t length);
+  //! Cuts the file to size bytes (VEVURA_WRITEERR when it cannot be cut).
+  void Cut(int64_t size);
 
   //! Before-images. From BeginJournal on, WriteAt first keeps the bytes it
   //! overwrites (and the file's size at the first write), so that
@@ -109,6 +111,10 @@ class TFileHandler {
   void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
   bool Temporary() const { return temporary_; }
   void SetTemporary(bool temporary) { temporary_ = temporary; }
+  //! Opened for a repair: a header the file cannot be used with is taken
+  //! as far as it goes, for the repair to set right, instead of refused.
+  bool ForRepair() const { return for_repair_; }
+  void SetForRepair(bool for_repair) { for_repair_ = for_repair; }
   //! The file is open read-only (set by Open).
   bool ReadOnly() const { return read_only_; }
   //! The disk file has the read-only attribute (set by Open).
@@ -141,6 +147,7 @@ class TFileHandler {
   bool read_only_attribute_ = false;  //!< the file has the read-only attribute
   bool open_ = false;                 //!< a handle is held
   bool temporary_ = false;            //!< a temporary file
+  bool for_repair_ = false;           //!< opened for a repair
 
   //! One before-image: the bytes at position before the journal's writes.
   struct TBeforeImage {

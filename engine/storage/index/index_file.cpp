@@ -56,10 +56,28 @@ void TIndexFile::CreateFile() {
   disk_next_page_ = header_.NextPage;
 }
 
+void TIndexFile::StartOver(TIndexHeader image) {
+  DropPageBuffers(true);
+  DropPageBuffers(false);
+  DiscardMemoryFile();
+  Cut(kIndexPageSize);
+  for (TIndexDescriptor& d : image.Descriptors) {
+    d.RootPage = 0;
+    d.FreeListHead = 0;
+    d.FirstDataPage = 0;
+  }
+  image.NextPage = 1;
+  image.ActiveRecordCount = 0;
+  image.Modified = 1;
+  header_ = std::move(image);
+  disk_next_page_ = header_.NextPage;
+}
+
 void TIndexFile::Open() {
   if (IsOpen()) return;
   table_name_ = host_.TableName();
   TFileHandler::Open();
+  header_unreadable_ = false;
   try {
     ReadIndexHeader();
     if (header_.Version != kIndexFileVersion) RaiseTableError(VEVURA_OLDVERSION, table_name_);
@@ -67,8 +85,14 @@ void TIndexFile::Open() {
       RaiseTableError(VEVURA_HEADERCORRUPT, table_name_);
     }
   } catch (...) {
-    TFileHandler::Close();
-    throw;
+    if (!ForRepair()) {
+      TFileHandler::Close();
+      throw;
+    }
+    // The repair builds the file anew; until then it has no indexes.
+    header_ = NewIndexHeader();
+    disk_next_page_ = header_.NextPage;
+    header_unreadable_ = true;
   }
 }
 
@@ -205,6 +229,11 @@ void TIndexFile::RemoveTemporaryIndexes() {
 
 void TIndexFile::IncrementRecordCount() {
   header_.ActiveRecordCount = WrappingAdd(header_.ActiveRecordCount, 1);
+  header_.Modified = 1;
+}
+
+void TIndexFile::SetActiveRecordCount(int32_t count) {
+  header_.ActiveRecordCount = count;
   header_.Modified = 1;
 }
 

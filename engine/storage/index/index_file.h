@@ -95,8 +95,15 @@ class TIndexFile : public TFileHandler, public TPageStore {
   //! marks the header modified.
   void RecordIndexChange();
   const TIndexHeader& Header() const { return header_; }
+  //! Opened for a repair, the header on disk could not be used: the image
+  //! is that of a new file.
+  bool HeaderUnreadable() const { return header_unreadable_; }
   int32_t GetChangeCounter() const { return header_.ChangeCounter; }
   bool Modified() const { return header_.Modified != 0; }
+  //! Starts the file over for a rebuild from the records: every cached page
+  //! is forgotten, the file is cut to its header, and image, with every
+  //! index empty and no page in use, becomes the header (marked modified).
+  void StartOver(TIndexHeader image);
   //! Checks the image against the table's fields (index_definitions.h).
   void VerifyIndexHeader(const std::vector<TFieldDescriptor>& fields) const;
 
@@ -115,6 +122,7 @@ class TIndexFile : public TFileHandler, public TPageStore {
   int32_t GetActiveRecordCount() const { return header_.ActiveRecordCount; }
   void IncrementRecordCount();
   void DecrementRecordCount();
+  void SetActiveRecordCount(int32_t count);
   bool GetNoPrimary() const { return header_.NoPrimary != 0; }
   //! Setting the flag zeroes descriptor 0.
   void SetNoPrimary(bool no_primary);
@@ -195,8 +203,9 @@ class TIndexFile : public TFileHandler, public TPageStore {
   std::vector<std::unique_ptr<TPage>> orphans_;                  //!< dropped while pinned
   std::unique_ptr<TFileHandler> memory_file_;                    //!< pages of temporary indexes
   int32_t memory_next_page_ = 1;                                 //!< next page of the memory file
-  int32_t disk_next_page_ = 1;  //!< next page as the header on disk says: later ones are new
-  TIndexFileStats stats_;       //!< diagnostics
+  int32_t disk_next_page_ = 1;      //!< next page as the header on disk says: later ones are new
+  TIndexFileStats stats_;           //!< diagnostics
+  bool header_unreadable_ = false;  //!< see HeaderUnreadable
 };
 
 }  // namespace vevura
