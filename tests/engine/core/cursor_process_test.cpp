@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 
+#include "engine/core/table_repair.h"
 #include "engine/core/table_verify.h"
 #include "tests/engine/core/cursor_process_support.h"
 #include "tests/platform/platform_test_support.h"
@@ -494,10 +495,11 @@ class CursorCrashTest : public ::testing::Test {
 //! fails the test. The whole-table check runs after every kill: structural
 //! damage the interrupted change left behind (its record missing from some
 //! indexes, counts off by one, blocks nothing names) is counted, not failed,
-//! since no write order avoids it without a journal. A damaged table is put
-//! back as it was before the run, so that the later runs count as well.
-//! Prints how many runs left the table clean and the kinds of damage of the
-//! others.
+//! since no write order avoids it without a journal; the repair must then
+//! make the table sound, keeping every posted record once and none whose
+//! delete was posted, and the next run goes on from the repaired table.
+//! Prints how many runs left the table clean, the kinds of damage of the
+//! others and what the repairs gave.
 void CursorCrashTest::KillWritersAtRandom(bool deleting, int runs) {
   const int max_delay_us = 40000;
   const int seed_setting = test::EnvCount("VEVURA_CRASH_SEED", 0);
@@ -547,9 +549,33 @@ void CursorCrashTest::KillWritersAtRandom(bool deleting, int runs) {
       ADD_FAILURE() << "run " << run << ": " << damage.Kind << "\n"
                     << (contents.BadRecord.empty() ? "" : contents.BadRecord + "\n")
                     << contents.Verify.Describe();
+      // The next run starts from the table as it was before this one.
+      CopyTableFiles(backup_.path(), dir);
+      continue;
     }
-    // The next run starts from the table as it was before this one.
-    CopyTableFiles(backup_.path(), dir);
+    // The repair mends what the interrupted change left: a sound table that
+    // holds every posted record once and no record whose delete was posted.
+    TTableRepairReport repair;
+    {
+      ProgramEngine engine;
+      TRepairOptions options;
+      options.BackupDirectory = std::string(backup_.path()) + "repair";
+      repair = RepairTable(*engine.Session().OpenDataDirectory("", dir), kTable, options);
+      std::filesystem::remove_all(options.BackupDirectory);
+    }
+    TTableContents mended = ReadTable(dir);
+    const TDamage left = DamageKind(mended, posted, deleted, false);
+    ++tally[!repair.Sound()                        ? "  repair left it unsound"
+            : !left.Kind.empty()                   ? "  repaired, yet: " + left.Kind
+            : mended.Records != mended.Tags.size() ? "  repaired, yet a record twice"
+                                                   : "  repaired: sound, every posted record once"];
+    if (!repair.Sound() || !left.Kind.empty() || mended.Records != mended.Tags.size()) {
+      ADD_FAILURE() << "run " << run << ": after the repair: " << left.Kind << "\n"
+                    << repair.After.Describe() << mended.Verify.Describe();
+      CopyTableFiles(backup_.path(), dir);
+      continue;
+    }
+    committed = mended.Tags;
   }
   std::printf("[ timing ] %d killed writers, %lld posts: %lld ms\n", runs,
               static_cast<long long>(posts), static_cast<long long>(NowMs() - start));
