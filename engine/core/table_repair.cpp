@@ -25,6 +25,7 @@
 #include "engine/storage/file/table_file_names.h"
 #include "engine/storage/index/btree.h"
 #include "engine/storage/index/index_data_pages.h"
+#include "engine/storage/keys/key_context.h"
 #include "platform/date_time.h"
 #include "platform/directory.h"
 
@@ -201,6 +202,27 @@ void TTableRepairer::ReadIndexDefinitions() {
     Note("index file: the header cannot be read (" + CurrentErrorText() +
          "): only the record slot index is built, the table's own indexes must be defined again");
     return;
+  }
+  // The header check leaves the record slot index's key rules to its users.
+  const TDataFile& data = table_.DataFile();
+  for (uint8_t n = 0; n < kIndexCount; ++n) {
+    const TIndexDescriptor& d = definitions_.Descriptors[n];
+    if (n != 0 && n <= kMaxSecondaryIndexes && d.FieldCount == 0) continue;
+    if (n == 0 && definitions_.NoPrimary != 0) continue;
+    try {
+      MakeKeyContext(data.LanguageId(), data.SortId(), n, d, data.Fields(), table_.TableName());
+    } catch (...) {
+      if (n != kSlotIndex) {
+        keep_definitions_ = false;
+        Note("index file: index " + std::to_string(n) + ": its definition cannot be used (" +
+             CurrentErrorText() +
+             "): only the record slot index is built, the table's own indexes must be defined "
+             "again");
+        return;
+      }
+      definitions_.Descriptors[kSlotIndex] = NewIndexHeader().Descriptors[kSlotIndex];
+      Note("index file: the record slot index's definition was damaged and is made anew");
+    }
   }
   if (definitions_.Descriptors[kTextIndex].FieldCount == 0) return;
   try {
