@@ -9,6 +9,8 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/table_create.h"
 #include "engine/core/table_delete.h"
+#include "engine/core/table_repair.h"
+#include "engine/core/table_verify.h"
 
 namespace vevura {
 
@@ -362,6 +364,42 @@ void TVEVURATable::DeleteTable() {
   WithDBFlag(kFlagTableOperation, [&] {
     auto cursor = MakeCursor(true, read_only_, true);
     ::vevura::DeleteTable(DataDirectory(), cursor->Target(), PasswordHook());
+  });
+}
+
+bool TVEVURATable::VerifyTable() {
+  CheckInactive();
+  return WithDBFlag(kFlagTableOperation, [&] {
+    TTableVerifyReport report =
+        ::vevura::VerifyTable(DataDirectory(), table_name_, InMemory(), [this](int percent) {
+          bool go_on = true;
+          if (OnVerifyProgress) OnVerifyProgress(*this, percent, go_on);
+        });
+    if (OnVerifyLog) {
+      for (const std::string& problem : report.Problems) OnVerifyLog(*this, problem);
+    }
+    return report.Clean();
+  });
+}
+
+bool TVEVURATable::RepairTable(const std::string& backup_directory) {
+  CheckInactive();
+  return WithDBFlag(kFlagTableOperation, [&] {
+    TRepairOptions options;
+    options.BackupDirectory = backup_directory;
+    options.InMemory = InMemory();
+    options.Progress = [this](int percent) {
+      bool go_on = true;
+      if (OnRepairProgress) OnRepairProgress(*this, percent, go_on);
+    };
+    options.Log = [this](const std::string& line) {
+      if (OnRepairLog) OnRepairLog(*this, line);
+    };
+    TTableRepairReport report = ::vevura::RepairTable(DataDirectory(), table_name_, options);
+    if (OnRepairLog) {
+      for (const std::string& problem : report.After.Problems) OnRepairLog(*this, problem);
+    }
+    return report.Sound();
   });
 }
 

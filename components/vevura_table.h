@@ -65,7 +65,10 @@ class TVEVURATable : public TVEVURADBDataSet {
   bool StoreDefs() const { return store_defs_; }
   void SetStoreDefs(bool value) { store_defs_ = value; }
 
-  // ----- Events of table maintenance (settable; the table fires none) -----
+  // ----- Events of table maintenance -----
+  // VerifyTable fires OnVerifyProgress and OnVerifyLog, RepairTable
+  // OnRepairProgress and OnRepairLog; the table fires none of the others.
+  // A check or repair runs to its end: Continue is not looked at.
   using TProgressEvent = std::function<void(TVEVURATable& sender, int PercentDone, bool& Continue)>;
   using TLogEvent = std::function<void(TVEVURATable& sender, const std::string& Message)>;
   TProgressEvent OnVerifyProgress, OnRepairProgress, OnUpgradeProgress, OnIndexProgress;
@@ -82,6 +85,16 @@ class TVEVURATable : public TVEVURADBDataSet {
   void CreateTable();
   //! Deletes the table's files (closed tables only).
   void DeleteTable();
+  //! Checks the closed table's three files as a whole: OnVerifyProgress
+  //! with the share done, OnVerifyLog with each problem found. True when
+  //! the table is sound.
+  bool VerifyTable();
+  //! Repairs the closed table from its data file after copying its files
+  //! to backup_directory (empty: a time-stamped directory beside the
+  //! table): OnRepairProgress with the share done, OnRepairLog with each
+  //! change made, then each problem still found. A sound table is left as
+  //! it is. True when the table is sound afterwards.
+  bool RepairTable(const std::string& backup_directory = "");
 
   TDataSource* GetDataSource() const override { return master_link_.DataSource(); }
 

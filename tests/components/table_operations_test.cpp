@@ -2,7 +2,9 @@
 // deleting, reading the definitions back, choosing the index, in-memory
 // tables, ReadOnly and Exclusive, and the link to its database.
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "engine/core/data_cursor.h"
@@ -96,6 +98,49 @@ TEST_F(TableOperationsTest, ExistsCreateTableAndDeleteTable) {
   table.DeleteTable();
   EXPECT_FALSE(table.Exists());
   EXPECT_TRUE(FilesIn(dir_.path()).empty());
+}
+
+TEST_F(TableOperationsTest, VerifyAndRepairFireTheirEvents) {
+  TVEVURATable table;
+  MakeItems(table);
+  std::vector<int> progress;
+  std::vector<std::string> log;
+  auto on_progress = [&](TVEVURATable&, int percent, bool&) { progress.push_back(percent); };
+  auto on_log = [&](TVEVURATable&, const std::string& line) { log.push_back(line); };
+  table.OnVerifyProgress = table.OnRepairProgress = on_progress;
+  table.OnVerifyLog = table.OnRepairLog = on_log;
+  EXPECT_TRUE(table.VerifyTable());
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+  // An active record count one short, as a killed append leaves it.
+  {
+    std::fstream index(dir_.path() + "ITEMS.IDX", std::ios::in | std::ios::out | std::ios::binary);
+    const int32_t count = 2;
+    index.seekp(3974);
+    index.write(reinterpret_cast<const char*>(&count), sizeof count);
+  }
+  EXPECT_FALSE(table.VerifyTable());
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("active record count 2 for 3 live records"), std::string::npos) << log[0];
+
+  log.clear();
+  progress.clear();
+  const std::string backup = dir_.path() + "backup";
+  EXPECT_TRUE(table.RepairTable(backup));
+  EXPECT_FALSE(log.empty());
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_TRUE(std::filesystem::exists(backup + "/ITEMS.IDX"));
+  EXPECT_TRUE(table.VerifyTable());
+  table.Open();
+  EXPECT_EQ(table.RecordCount(), 3);
+  table.Close();
+  EXPECT_EQ(MessageOf([&] {
+              table.Open();
+              table.RepairTable();
+            }),
+            "Cannot perform this operation on an open dataset");
 }
 
 TEST_F(TableOperationsTest, IndexIsChosenByFieldsOrByName) {
