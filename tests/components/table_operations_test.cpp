@@ -313,19 +313,24 @@ TEST_F(TableOperationsTest, ReadOnlyAndExclusiveOpens) {
   EXPECT_EQ(other.RecordCount(), 3);
 }
 
-TEST_F(TableOperationsTest, ExclusiveTableIsRefusedToAnotherProgram) {
+TEST_F(TableOperationsTest, ExclusiveTableAndRepairAreRefusedToAnotherProgram) {
   TVEVURATable table;
   MakeItems(table);
   Sessions().CloseAll();  // the child starts with no engine of ours
   const std::string path = dir_.path() + "ITEMS";
-  // On each 'o' the child tries to open the table and reports the code.
+  // On each 'o' the child tries to open the table, on each 'r' to repair
+  // it, and reports the code.
   test::ChildProgram child([&](int report, int control) {
-    while (test::AwaitCommand(control) == 'o') {
+    for (char command; (command = test::AwaitCommand(control)) == 'o' || command == 'r';) {
       uint16_t code = 0;
       try {
         TVEVURATable other;
         other.SetTableName(path);
-        other.Open();
+        if (command == 'o') {
+          other.Open();
+        } else {
+          other.RepairTable();
+        }
       } catch (const EVEVURAEngineError& error) {
         code = error.ErrorCode;
       }
@@ -345,6 +350,13 @@ TEST_F(TableOperationsTest, ExclusiveTableIsRefusedToAnotherProgram) {
   ASSERT_TRUE(child.Send('o'));
   ASSERT_TRUE(child.Receive(&code, sizeof code, test::NowMs() + 30000));
   EXPECT_EQ(code, 0);
+  // A repair needs the table to itself.
+  table.SetExclusive(false);
+  table.Open();
+  ASSERT_TRUE(child.Send('r'));
+  ASSERT_TRUE(child.Receive(&code, sizeof code, test::NowMs() + 30000));
+  EXPECT_EQ(code, VEVURA_OSEACCES);
+  table.Close();
   ASSERT_TRUE(child.Send('q'));
   EXPECT_EQ(child.Wait(test::NowMs() + 30000), test::csOk);
 }
