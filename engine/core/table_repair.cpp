@@ -18,6 +18,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
+#include "engine/storage/blob/blob_verify.h"
 #include "engine/storage/common/scramble.h"
 #include "engine/storage/data/data_header_verify.h"
 #include "engine/storage/data/record_storage.h"
@@ -95,9 +96,6 @@ class TTableRepairer {
   void WriteSlots(int32_t first, int32_t count, const uint8_t* images);
   void RepairBlobs();
   void ClearBlob(int32_t record, const TFieldDescriptor& field);
-  //! The blocks of the chain of blob, checked as the table check checks
-  //! them; empty when it is damaged (why says how).
-  std::vector<int32_t> SoundChain(const TBlobReference& blob, std::string* why);
   void RebuildIndexes();
   //! Frees the live records that repeat a key of a unique index (all but
   //! the lowest record number of each key); true when it freed any.
@@ -203,6 +201,9 @@ void TTableRepairer::ReadIndexDefinitions() {
          "): only the record slot index is built, the table's own indexes must be defined again");
     return;
   }
+  // No index on disk is temporary: the flag on a system index is damage
+  // (its pages would go to memory).
+  for (TIndexDescriptor& d : definitions_.Descriptors) d.Temporary = 0;
   // The header check leaves the record slot index's key rules to its users.
   const TDataFile& data = table_.DataFile();
   for (uint8_t n = 0; n < kIndexCount; ++n) {
@@ -417,42 +418,6 @@ void TTableRepairer::RepairSlots() {
   data.Records().DropAllRecords();
 }
 
-std::vector<int32_t> TTableRepairer::SoundChain(const TBlobReference& blob, std::string* why) {
-  TBlobFile& file = table_.BlobFile();
-  std::vector<int32_t> chain;
-  try {
-    if (!file.CollectChain(nullptr, blob.FirstBlock, blob.BlobId, false, &chain)) {
-      RaiseTableError(VEVURA_MEMOCORRUPT, table_.TableName());
-    }
-    int64_t bytes = 0;
-    int32_t total = 0;
-    for (size_t i = 0; i < chain.size(); ++i) {
-      TBlockRef block(file, file.GetBlock(nullptr, chain[i], 1, false));
-      if (i == 0) {
-        total = block->TotalLength();
-        if (block->PreviousBlock() != 0) {
-          *why = "its first block names a block before it";
-          return {};
-        }
-      }
-      if (i + 1 < chain.size() && block->BytesUsed() != block->DataSize()) {
-        *why = "block " + std::to_string(chain[i]) + " is not full but is not the last";
-        return {};
-      }
-      bytes += block->BytesUsed();
-    }
-    if (bytes != total) {
-      *why = "its blocks hold " + std::to_string(bytes) + " bytes, its length says " +
-             std::to_string(total);
-      return {};
-    }
-  } catch (...) {
-    *why = CurrentErrorText();
-    return {};
-  }
-  return chain;
-}
-
 void TTableRepairer::ClearBlob(int32_t record, const TFieldDescriptor& field) {
   std::vector<uint8_t> image(table_.DataFile().RecordSize());
   ReadSlots(record, 1, image.data(), nullptr);
@@ -483,38 +448,26 @@ void TTableRepairer::RepairBlobs() {
   }
   header.FirstFreeBlock = 0;
 
-  std::vector<uint8_t> used(static_cast<size_t>(header.NextBlockNumber), 0);
-  int lines = 0;
-  int32_t cleared = 0;
+  std::vector<TBlobReference> references;
   for (const auto& [record, field] : blobs_) {
     std::vector<uint8_t> image(table_.DataFile().RecordSize());
     ReadSlots(record, 1, image.data(), nullptr);
-    const TBlobReference blob = GetBlobField(image, field);
-    std::string why;
-    std::vector<int32_t> chain;
-    if (blob.FirstBlock < 0) {
-      why = "its reference " + std::to_string(blob.FirstBlock) + " is not a block";
-    } else {
-      chain = SoundChain(blob, &why);
-      for (int32_t n : chain) {
-        if (used[static_cast<size_t>(n)] != 0) {
-          why = "block " + std::to_string(n) + " belongs to another record's BLOB too";
-          chain.clear();
-          break;
-        }
-      }
+    references.push_back(GetBlobField(image, field));
+  }
+  std::vector<uint8_t> used;
+  const std::vector<std::string> faults = CheckBlobChains(file, references, &used);
+  int lines = 0;
+  int32_t cleared = 0;
+  for (size_t i = 0; i < blobs_.size(); ++i) {
+    if (faults[i].empty()) continue;
+    const auto& [record, field] = blobs_[i];
+    ClearBlob(record, field);
+    ++cleared;
+    if (++lines <= kDetailLines) {
+      Note("record " + std::to_string(record) + ", field " + field.Name +
+           ": its BLOB is damaged (" + faults[i] + "): the field is now empty" +
+           (backup_.empty() ? std::string() : "; the blocks are kept in the backup"));
     }
-    if (chain.empty()) {
-      ClearBlob(record, field);
-      ++cleared;
-      if (++lines <= kDetailLines) {
-        Note("record " + std::to_string(record) + ", field " + field.Name +
-             ": its BLOB is damaged (" + why + "): the field is now empty" +
-             (backup_.empty() ? std::string() : "; the blocks are kept in the backup"));
-      }
-      continue;
-    }
-    for (int32_t n : chain) used[static_cast<size_t>(n)] = 1;
   }
   if (cleared > kDetailLines) {
     Note("BLOB file: " + std::to_string(cleared) + " damaged BLOBs in all were emptied");

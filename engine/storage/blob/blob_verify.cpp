@@ -1,5 +1,6 @@
 #include "engine/storage/blob/blob_verify.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "engine/base/engine_error.h"
@@ -20,6 +21,14 @@ class TBlobFileChecker {
   void CheckFreeList();
   void CheckChain(const TBlobReference& blob);
   void CheckEveryBlockAccounted();
+  //! Sizes the block uses for a file whose header is not looked at.
+  void StartUses() {
+    use_.assign(static_cast<size_t>(std::max(file_.LastBlock(), 0)) + 1, buUnseen);
+  }
+  //! Checks one chain on its own; its first fault, or "" when it is sound
+  //! (its blocks then stay claimed, else they are given back).
+  std::string CheckOneChain(const TBlobReference& blob);
+  bool Used(int32_t n) const { return use_[static_cast<size_t>(n)] != buUnseen; }
 
  private:
   void Problem(const std::string& text) { report_.Problems.push_back(text); }
@@ -36,7 +45,8 @@ class TBlobFileChecker {
 
   TBlobFile& file_;
   TBlobFileCheck& report_;
-  std::vector<TBlockUse> use_;  //!< by block number
+  std::vector<TBlockUse> use_;    //!< by block number
+  std::vector<int32_t> claimed_;  //!< blocks claimed by the chain checked last
 };
 
 std::string BlockName(int32_t n) {
@@ -138,6 +148,7 @@ void TBlobFileChecker::CheckChain(const TBlobReference& blob) {
       return;
     }
     if (!Claim(n, buChain, where)) return;
+    claimed_.push_back(n);
     ++report_.ChainBlocks;
     TBlockRef block = Fetch(n, file_.ReadAheadCount());
     if (index == 0) {
@@ -153,6 +164,19 @@ void TBlobFileChecker::CheckChain(const TBlobReference& blob) {
   }
 }
 
+std::string TBlobFileChecker::CheckOneChain(const TBlobReference& blob) {
+  const size_t before = report_.Problems.size();
+  claimed_.clear();
+  try {
+    CheckChain(blob);
+  } catch (const EVEVURAEngineError& e) {
+    Problem(std::string("reading the file: ") + e.what());
+  }
+  if (report_.Problems.size() == before) return "";
+  for (int32_t n : claimed_) use_[static_cast<size_t>(n)] = buUnseen;
+  return report_.Problems[before];
+}
+
 void TBlobFileChecker::CheckEveryBlockAccounted() {
   for (int32_t n = 1; n <= file_.LastBlock(); ++n) {
     if (use_[static_cast<size_t>(n)] == buUnseen) {
@@ -162,6 +186,18 @@ void TBlobFileChecker::CheckEveryBlockAccounted() {
 }
 
 }  // namespace
+
+std::vector<std::string> CheckBlobChains(TBlobFile& file, const std::vector<TBlobReference>& blobs,
+                                         std::vector<uint8_t>* used) {
+  TBlobFileCheck report;
+  TBlobFileChecker checker(file, report);
+  checker.StartUses();
+  std::vector<std::string> faults;
+  for (const TBlobReference& blob : blobs) faults.push_back(checker.CheckOneChain(blob));
+  used->assign(static_cast<size_t>(std::max(file.LastBlock(), 0)) + 1, 0);
+  for (int32_t n = 1; n <= file.LastBlock(); ++n) (*used)[static_cast<size_t>(n)] = checker.Used(n);
+  return faults;
+}
 
 TBlobFileCheck VerifyBlobFile(TBlobFile& file, const std::vector<TBlobReference>& blobs) {
   TBlobFileCheck report;

@@ -36,4 +36,12 @@ struct TBlobFileCheck {
 //! live record's BLOB fields). REQUIRES: file open.
 TBlobFileCheck VerifyBlobFile(TBlobFile& file, const std::vector<TBlobReference>& blobs);
 
+//! The chains of blobs one after the other, as the check walks them: for
+//! each, its first fault ("" when it is sound); a chain that meets a block
+//! an earlier sound chain holds is damaged. used gets, by block number, 1
+//! for the blocks the sound chains hold. The header is not looked at; read
+//! failures count as faults of the chain being read.
+std::vector<std::string> CheckBlobChains(TBlobFile& file, const std::vector<TBlobReference>& blobs,
+                                         std::vector<uint8_t>* used);
+
 }  // namespace vevura

@@ -747,7 +747,12 @@ TEST_F(TableCheckTest, DamagedFilesGiveEngineErrorsNeverCrashes) {
       if (repair.Changed) ++repaired;
       EXPECT_TRUE(repair.Sound() || (!repair.Changed && !repair.Before.Clean()))
           << "round " << round << ":\n"
-          << repair.After.Describe();
+          << repair.After.Describe() << "after these changes:\n"
+          << [&] {
+               std::string text;
+               for (const std::string& line : repair.Changes) text += line + "\n";
+               return text;
+             }();
       if (repair.Sound()) {
         // Definitions the damage changed yet left valid (an index's name, a
         // field's limits) may refuse what the program does; the table
