@@ -18,6 +18,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_checker.h"
+#include "engine/core/table_definition.h"
 #include "engine/storage/blob/blob_verify.h"
 #include "engine/storage/common/scramble.h"
 #include "engine/storage/data/data_header_verify.h"
@@ -26,6 +27,8 @@
 #include "engine/storage/file/table_file_names.h"
 #include "engine/storage/index/btree.h"
 #include "engine/storage/index/index_data_pages.h"
+#include "engine/storage/index/index_definitions.h"
+#include "engine/storage/index/index_shape.h"
 #include "engine/storage/keys/key_context.h"
 #include "platform/date_time.h"
 #include "platform/directory.h"
@@ -191,20 +194,34 @@ void TTableRepairer::ReadIndexDefinitions() {
         "slot index is built, the others must be defined again");
     return;
   }
+  // The system indexes' definitions are the engine's own: damage to them
+  // is mended here rather than costing the table's own indexes.
+  definitions_ = HeaderForDisk(index.Header());
+  for (TIndexDescriptor& d : definitions_.Descriptors) d.Temporary = 0;
+  const TIndexDescriptor slots = NewIndexHeader().Descriptors[kSlotIndex];
+  TIndexDescriptor& words = definitions_.Descriptors[kTextIndex];
+  TIndexDescriptor& slot_index = definitions_.Descriptors[kSlotIndex];
+  if (slot_index.Name != slots.Name || slot_index.KeyLength != slots.KeyLength ||
+      !ShapeOf(kSlotIndex, slot_index).Valid() || slot_index.FieldCount != 0) {
+    slot_index = slots;
+    Note("index file: the record slot index's definition was damaged and is made anew");
+  }
+  if (words.FieldCount > 0 &&
+      (!ShapeOf(kTextIndex, words).Valid() || words.KeyLength != kTextIndexKeyLength)) {
+    words.KeyLength = kTextIndexKeyLength;
+    if (words.Compression > lcFull) words.Compression = lcFull;
+    Note("index file: the word index's definition was damaged and is mended");
+  }
   try {
     if (index.HeaderUnreadable()) RaiseTableError(VEVURA_HEADERCORRUPT, table_.TableName());
-    index.VerifyIndexHeader(table_.DataFile().Fields());
-    definitions_ = HeaderForDisk(index.Header());
+    VerifyIndexHeader(definitions_, table_.DataFile().Fields(), table_.TableName());
     keep_definitions_ = true;
   } catch (...) {
     Note("index file: the header cannot be read (" + CurrentErrorText() +
          "): only the record slot index is built, the table's own indexes must be defined again");
     return;
   }
-  // No index on disk is temporary: the flag on a system index is damage
-  // (its pages would go to memory).
-  for (TIndexDescriptor& d : definitions_.Descriptors) d.Temporary = 0;
-  // The header check leaves the record slot index's key rules to its users.
+  // Each definition must give its key rules.
   const TDataFile& data = table_.DataFile();
   for (uint8_t n = 0; n < kIndexCount; ++n) {
     const TIndexDescriptor& d = definitions_.Descriptors[n];
@@ -213,16 +230,12 @@ void TTableRepairer::ReadIndexDefinitions() {
     try {
       MakeKeyContext(data.LanguageId(), data.SortId(), n, d, data.Fields(), table_.TableName());
     } catch (...) {
-      if (n != kSlotIndex) {
-        keep_definitions_ = false;
-        Note("index file: index " + std::to_string(n) + ": its definition cannot be used (" +
-             CurrentErrorText() +
-             "): only the record slot index is built, the table's own indexes must be defined "
-             "again");
-        return;
-      }
-      definitions_.Descriptors[kSlotIndex] = NewIndexHeader().Descriptors[kSlotIndex];
-      Note("index file: the record slot index's definition was damaged and is made anew");
+      keep_definitions_ = false;
+      Note("index file: index " + std::to_string(n) + ": its definition cannot be used (" +
+           CurrentErrorText() +
+           "): only the record slot index is built, the table's own indexes must be defined "
+           "again");
+      return;
     }
   }
   if (definitions_.Descriptors[kTextIndex].FieldCount == 0) return;
@@ -566,8 +579,13 @@ void TTableRepairer::RebuildIndexes() {
     entries->Expected.Sort();
     TBTreePath path;
     TBTree tree(index, static_cast<uint8_t>(n), entries->Comparer, path);
-    for (size_t i = 0; i < entries->Expected.Size(); ++i) {
-      tree.InsertKey(entries->Expected.At(i), entries->Expected.ReferenceAt(i));
+    try {
+      for (size_t i = 0; i < entries->Expected.Size(); ++i) {
+        tree.InsertKey(entries->Expected.At(i), entries->Expected.ReferenceAt(i));
+      }
+    } catch (...) {
+      Note("index file: " + entries->Name + ": building it: " + CurrentErrorText());
+      throw;
     }
     ++built;
     keys += static_cast<int64_t>(entries->Expected.Size());

@@ -176,6 +176,7 @@ void CheckTextIndex(const TIndexHeader& h, const std::vector<TFieldDescriptor>& 
         f != nullptr && (f->Type == fcString || (f->Type == fcBlob && f->Subtype == fsMemo));
     if (!text) RaiseHeaderCorrupt(table);
   }
+  if (d.FieldCount > 0 && !ShapeOf(kTextIndex, d).Valid()) RaiseHeaderCorrupt(table);
   CheckPageNumbers(d, h, table);
 }
 
@@ -186,6 +187,7 @@ void VerifyIndexHeader(const TIndexHeader& h, const std::vector<TFieldDescriptor
   if (h.Version != kIndexFileVersion) RaiseTableError(VEVURA_OLDVERSION, table);
   if (h.NextPage < 1 || h.SecondaryCount > kMaxSecondaryIndexes) RaiseHeaderCorrupt(table);
   for (int n = 0; n <= h.SecondaryCount; ++n) CheckOrdinaryIndex(h, n, fields, table);
+  if (!ShapeOf(kSlotIndex, h.Descriptors[kSlotIndex]).Valid()) RaiseHeaderCorrupt(table);
   CheckPageNumbers(h.Descriptors[kSlotIndex], h, table);
   CheckTextIndex(h, fields, table);
 }
