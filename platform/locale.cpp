@@ -417,6 +417,71 @@ const char* CodePageOfLanguage(uint16_t language_id) {
   }
 }
 
+namespace {
+
+//! Appends the UTF-8 form of a character of the Basic Multilingual Plane.
+void AppendUtf8(char16_t character, std::string& out) {
+  const auto c = static_cast<uint32_t>(character);
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+//! The code point of the UTF-8 sequence at text[*i], moving *i past it; -1
+//! for a sequence that is not valid UTF-8 (overlong forms and surrogates
+//! included).
+int32_t NextCodePoint(std::string_view text, size_t* i) {
+  const auto lead = static_cast<unsigned char>(text[(*i)++]);
+  if (lead < 0x80) return lead;
+  int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+  if (more < 0 || lead > 0xF4) return -1;
+  int32_t c = lead & (0x3F >> more);
+  for (int k = 0; k < more; ++k) {
+    if (*i >= text.size()) return -1;
+    const auto next = static_cast<unsigned char>(text[(*i)++]);
+    if ((next & 0xC0) != 0x80) return -1;
+    c = c << 6 | (next & 0x3F);
+  }
+  constexpr int32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (c < kSmallest[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return -1;
+  return c;
+}
+
+}  // namespace
+
+std::string CodePageToUtf8(uint16_t language_id, std::string_view text) {
+  return WithThreadCache([&](ThreadLocaleCache& cache) {
+    const CodePageTable& code_page = cache.CodePageOf(language_id);
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char byte : text) AppendUtf8(code_page.Decode(static_cast<unsigned char>(byte)), out);
+    return out;
+  });
+}
+
+bool Utf8ToCodePage(uint16_t language_id, std::string_view utf8, std::string* text) {
+  return WithThreadCache([&](ThreadLocaleCache& cache) {
+    const CodePageTable& code_page = cache.CodePageOf(language_id);
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+      const int32_t c = NextCodePoint(utf8, &i);
+      const int byte = c < 0 || c > 0xFFFF ? -1 : code_page.Encode(static_cast<char16_t>(c));
+      if (byte < 0) return false;
+      out += static_cast<char>(byte);
+    }
+    *text = std::move(out);
+    return true;
+  });
+}
+
 // Language id 0 is byte order (upper-cased copies under English (USA) when
 // case is ignored); callers normally handle it before calling.
 int CompareLocaleText(uint32_t lcid, const char* a, int a_length, const char* b, int b_length,

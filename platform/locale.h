@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vevura::platform {
 
@@ -33,6 +34,13 @@ std::string IcuLocaleForLcid(uint32_t lcid);
 bool LocaleInstalled(uint32_t lcid);
 //! ICU converter name of the language's ANSI code page ("windows-1252", ...).
 const char* CodePageOfLanguage(uint16_t language_id);
+//! 8-bit text in the language's code page as UTF-8. A byte the code page
+//! leaves undefined becomes a private-use character (U+F700 + byte), which
+//! Utf8ToCodePage turns back into the same byte.
+std::string CodePageToUtf8(uint16_t language_id, std::string_view text);
+//! UTF-8 text in the language's code page; false when the text is not valid
+//! UTF-8 or holds a character the code page has no byte for.
+bool Utf8ToCodePage(uint16_t language_id, std::string_view utf8, std::string* text);
 
 //! Compares a and b under the locale: -1, 0 or 1. A length of -1 runs to the
 //! terminating zero; otherwise exactly that many bytes take part (zeros

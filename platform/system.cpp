@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <sched.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -74,6 +75,36 @@ uint32_t Random(uint32_t bound) {
 
 bool StandardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
+}
+
+bool StandardInputIsTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool ReadHiddenLine(const std::string& prompt, std::string* line) {
+  if (!StandardInputIsTerminal()) return false;
+  struct termios saved;
+  if (::tcgetattr(STDIN_FILENO, &saved) != 0) return false;
+  struct termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  if (::write(STDERR_FILENO, prompt.data(), prompt.size()) < 0) return false;
+  if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
+  std::string text;
+  bool ended = false;
+  char ch = 0;
+  while (::read(STDIN_FILENO, &ch, 1) == 1) {
+    if (ch == '\n') {
+      ended = true;
+      break;
+    }
+    text += ch;
+  }
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!ended) return false;
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  *line = std::move(text);
+  return true;
 }
 
 std::string EnvironmentVariable(const char* name) {

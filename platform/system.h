@@ -19,6 +19,13 @@ uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();
 //! True when standard error goes to a terminal (progress displays).
 bool StandardErrorIsTerminal();
+//! True when standard input comes from a terminal (password prompts).
+bool StandardInputIsTerminal();
+//! Writes prompt to standard error and reads one line from the terminal on
+//! standard input with echo off (restored afterwards, also on failure); the
+//! line without its end. False when standard input is no terminal or ends
+//! before a line.
+bool ReadHiddenLine(const std::string& prompt, std::string* line);
 //! The value of an environment variable; "" when it is not set.
 std::string EnvironmentVariable(const char* name);
 //! A pseudo-random number in [0, bound) from a generator seeded from the

@@ -78,6 +78,29 @@ TEST(LocaleCodePages, FollowThePrimaryLanguage) {
   EXPECT_STREQ(CodePageOfLanguage(1066), "windows-1258");
 }
 
+TEST(LocaleCodePages, ConvertToAndFromUtf8) {
+  // windows-1252: e acute, the euro sign, and 0x81, which ICU takes as the
+  // control character U+0081.
+  const std::string western = "caf\xE9 \x80 \x81";
+  const std::string utf8 = CodePageToUtf8(1033, western);
+  EXPECT_EQ(utf8, "caf\xC3\xA9 \xE2\x82\xAC \xC2\x81");
+  std::string back;
+  ASSERT_TRUE(Utf8ToCodePage(1033, utf8, &back));
+  EXPECT_EQ(back, western);
+  // windows-1251: the same byte is another letter.
+  EXPECT_EQ(CodePageToUtf8(1049, "\xC0"), "\xD0\x90");
+  ASSERT_TRUE(Utf8ToCodePage(1049, "\xD0\x90", &back));
+  EXPECT_EQ(back, "\xC0");
+  // l with stroke has no byte in windows-1252; broken and overlong UTF-8 is refused.
+  back = "kept";
+  EXPECT_FALSE(Utf8ToCodePage(1033, "\xC5\x82", &back));
+  EXPECT_FALSE(Utf8ToCodePage(1033, "caf\xC3", &back));
+  EXPECT_FALSE(Utf8ToCodePage(1033, "\xC0\x80", &back));
+  EXPECT_EQ(back, "kept");
+  ASSERT_TRUE(Utf8ToCodePage(1045, "\xC5\x82", &back));  // Polish: windows-1250
+  EXPECT_EQ(back, "\xB3");
+}
+
 TEST(LocaleCompare, OrdersByTheLanguage) {
   const std::string apfel = "\xC4pfel";  // Äpfel
   EXPECT_EQ(Compare(kGerman, apfel, "Zebra"), -1);

@@ -42,6 +42,20 @@ TEST(System, AForkedChildDrawsOtherNumbersThanItsParent) {
   EXPECT_FALSE(std::equal(child, child + 4, parent));
 }
 
+TEST(System, NoPasswordPromptWithoutATerminal) {
+  // Standard input from a pipe that holds a line: no terminal, so no prompt
+  // and nothing read.
+  int code = testing::RunInChild([] {
+    int fds[2];
+    if (::pipe(fds) != 0 || ::write(fds[1], "secret\n", 7) != 7) return 1;
+    ::dup2(fds[0], STDIN_FILENO);
+    std::string line = "unchanged";
+    if (StandardInputIsTerminal() || ReadHiddenLine("Password: ", &line)) return 2;
+    return line == "unchanged" ? 0 : 3;
+  });
+  EXPECT_EQ(code, 0);
+}
+
 TEST(System, IdentifiesThreadsAndTheProcess) {
   EXPECT_EQ(CurrentProcessId(), static_cast<uint32_t>(::getpid()));
   EXPECT_EQ(CurrentThreadId(), static_cast<uint32_t>(::getpid()));  // the main thread
