@@ -50,7 +50,7 @@ std::string ColumnType(const TFieldDescriptor& f) {
     case fcFloat:
       return "REAL";
     case fcBCD:
-      return "NUMERIC(32," + std::to_string(f.Scale) + ")";
+      return "TEXT";  // NUMERIC would round decimals of more than 15 digits
     default:
       return "BLOB";
   }
@@ -226,7 +226,7 @@ const TCommand kExportCommand{
     "copies every record in record-number order, then creates its indexes, all in one\n"
     "transaction: nothing is left behind when it fails. Column types: strings, memos,\n"
     "dates, times and timestamps TEXT (as dump writes them), integers, booleans and\n"
-    "auto-increment INTEGER, floats and money REAL, BCD NUMERIC(32,scale), bytes and\n"
+    "auto-increment INTEGER, floats and money REAL, BCD TEXT (exact decimals), bytes and\n"
     "binary BLOBs BLOB. Indexes are named TABLE_INDEX (TABLE_primary for the primary\n"
     "index), UNIQUE where unique, DESC where descending, COLLATE NOCASE on the string\n"
     "fields of a case-insensitive index.\n",

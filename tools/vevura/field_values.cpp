@@ -342,8 +342,11 @@ bool TFieldValues::WriteBlob(const TFieldDescriptor& field, TRecordImage record,
     code = cursor_.WriteBlob(n, record, 0, static_cast<int32_t>(blob_.size()),
                              reinterpret_cast<const uint8_t*>(blob_.data()));
   }
-  cursor_.CloseBlob(n, record);
-  if (code != 0) throw EVEVURAEngineError(static_cast<uint16_t>(code));
+  if (code != 0) {
+    cursor_.CloseBlob(n, record);
+    throw EVEVURAEngineError(static_cast<uint16_t>(code));
+  }
+  // Left open: closing a changed buffer before the post would drop it.
   return true;
 }
 

@@ -157,7 +157,7 @@ int RunInfo(TInvocation& invocation) {
   TTableAccess access(invocation);
   const std::string& table = invocation.Positionals[1];
   auto cursor = access.Open(table, true);
-  WriteFacts(invocation, *cursor, cursor->TableName());
+  WriteFacts(invocation, *cursor, cursor->Table()->TableName());
   WriteFields(invocation, *cursor);
   WriteIndexes(invocation, *cursor);
   return 0;
