@@ -6,8 +6,19 @@
 
 namespace vevura::tool {
 
+namespace {
+
+//! A character that makes a field quoted.
+bool NeedsQuotes(char c) {
+  return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
 void AppendCsvField(std::string& line, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  bool quote = false;
+  for (char c : field) quote |= NeedsQuotes(c);
+  if (!quote) {
     line.append(field);
     return;
   }

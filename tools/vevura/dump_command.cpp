@@ -145,7 +145,11 @@ class TRecordWriter {
   }
 
   void Record(std::string& out, TRecordImage record, int64_t ordinal) {
-    if (format_ == fmText) out += "#" + std::to_string(ordinal) + "\n";
+    if (format_ == fmText) {
+      out += '#';
+      out += std::to_string(ordinal);
+      out += '\n';
+    }
     if (format_ == fmJson) out += '{';
     for (size_t i = 0; i < fields_.size(); ++i) {
       const TValueKind kind = values_.Read(*fields_[i], record, text_);
