@@ -205,9 +205,9 @@ class VevuraToolTest : public ::testing::Test {
   }
 
   //! Runs vevura; out and err receive what it wrote.
-  int Run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args, const TTerminal& terminal = TTerminal{}) {
     std::ostringstream out, err;
-    const int status = RunVevura(args, out, err);
+    const int status = RunVevura(args, out, err, terminal);
     out_ = out.str();
     err_ = err.str();
     return status;
@@ -267,7 +267,12 @@ TEST_F(VevuraToolTest, DumpWritesEveryFieldTypeInEachFormat) {
             "2,Zed,,\r\n"
             "3,anna,,3\r\n");
 
-  ASSERT_EQ(Run({"dump", Dir(), "ALLTYPES", "--fields", "NAME,BORN"}), 0);
+  // The progress bar goes to err only, drawn and wiped.
+  TTerminal terminal;
+  terminal.Progress = true;
+  ASSERT_EQ(Run({"dump", Dir(), "ALLTYPES", "--fields", "NAME,BORN"}, terminal), 0);
+  EXPECT_EQ(err_.substr(0, 7), "\rdump [") << err_;
+  EXPECT_EQ(err_.back(), '\r');
   EXPECT_EQ(out_,
             "#1\nNAME: M\xC3\xBCller & \"Co\", x\nBORN: 1850-03-01\n\n"
             "#2\nNAME: Zed\nBORN: (null)\n\n#3\nNAME: anna\nBORN: (null)\n\n");
@@ -451,6 +456,23 @@ TEST_F(VevuraToolTest, MissingTablesPasswordsAndUsageErrors) {
   EXPECT_EQ(Run({"info", Dir(), "SECRET", "--password", "Open Sesame"}), 0) << err_;
   EXPECT_TRUE(Contains(out_, "Encrypted            yes")) << out_;
   EXPECT_EQ(Run({"verify", Dir(), "SECRET", "--password=Open Sesame"}), 0) << out_;
+
+  // On a terminal the password is asked once.
+  int asked = 0;
+  TTerminal terminal;
+  terminal.ReadPassword = [&](const std::string& table, std::string* password) {
+    EXPECT_EQ(table, "SECRET");
+    *password = ++asked == 1 ? "Open Sesame" : "wrong";
+    return true;
+  };
+  EXPECT_EQ(Run({"dump", Dir(), "SECRET"}, terminal), 0) << err_;
+  EXPECT_EQ(asked, 1);
+  terminal.ReadPassword = [&](const std::string&, std::string* password) {
+    *password = "wrong";
+    return ++asked < 10;
+  };
+  EXPECT_EQ(Run({"info", Dir(), "SECRET"}, terminal), 1);
+  EXPECT_EQ(asked, 2);
 
   EXPECT_EQ(Run({"dump", Dir(), "NOPE"}), 1);
   EXPECT_TRUE(Contains(err_, "no table NOPE")) << err_;

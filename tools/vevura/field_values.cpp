@@ -352,14 +352,13 @@ bool TFieldValues::WriteBlob(const TFieldDescriptor& field, TRecordImage record,
 
 bool TFieldValues::Write(const TFieldDescriptor& field, TRecordImage record, std::string_view text,
                          bool write_blobs, std::string* error) {
-  if (field.Type == fcBlob) {
-    if (text.empty() && !write_blobs) return true;
-    return WriteBlob(field, record, text, write_blobs, error);
-  }
   if (text.empty()) {
+    // A BLOB buffer the record refers to is left to the cursor.
+    if (field.Type == fcBlob && GetBlobField(record, field).FirstBlock < 0) return true;
     SetFieldNull(record, field);
     return true;
   }
+  if (field.Type == fcBlob) return WriteBlob(field, record, text, write_blobs, error);
   int64_t integer = 0;
   switch (field.Type) {
     case fcString: {
