@@ -433,7 +433,7 @@ TEST_F(VevuraToolTest, ImportRoundTripsADumpAndRefusesBadRowsWhole) {
   EXPECT_TRUE(Contains(err_, "row 3 (line 4), field AMOUNT: \"1.23456\" has more than 4 decimals"))
       << err_;
   EXPECT_TRUE(Contains(err_, "nothing was imported")) << err_;
-  // A row the table refuses (COUNT is unique) rolls back the rows before it.
+  // A row the table refuses (COUNT is unique) takes back the rows before it.
   std::ofstream(bad, std::ios::binary) << "NAME,COUNT\nnew,1000\ndup,42\n";
   EXPECT_EQ(Run({"import", Dir(), "COPY", "--csv", bad}), 1);
   EXPECT_TRUE(Contains(err_, "row 2 (line 3): ")) << err_;
@@ -442,6 +442,8 @@ TEST_F(VevuraToolTest, ImportRoundTripsADumpAndRefusesBadRowsWhole) {
   EXPECT_TRUE(Contains(err_, "column WIDTH")) << err_;
   ASSERT_EQ(Run({"dump", Dir(), "COPY", "--format", "csv"}), 0);
   EXPECT_EQ(out_, dumped);
+  EXPECT_EQ(Run({"verify", Dir(), "COPY"}), 0) << out_;
+  EXPECT_EQ(out_, "COPY: sound (3 records, 1 free slots)\n");
 }
 
 TEST_F(VevuraToolTest, MissingTablesPasswordsAndUsageErrors) {

@@ -57,8 +57,8 @@ class TFieldValues {
 
   //! Sets field of record from its text form; "" makes it null. BLOB values
   //! are only checked unless write_blobs, which writes them into the
-  //! cursor's BLOB buffer for record, left open for the post that saves it. False with *error ("is not a date") when
-  //! the text does not fit; the field is then left as it was.
+  //! cursor's BLOB buffer for record, left open for the post that saves it. False with *error ("is
+  //! not a date") when the text does not fit; the field is then left as it was.
   bool Write(const TFieldDescriptor& field, TRecordImage record, std::string_view text,
              bool write_blobs, std::string* error);
 

@@ -53,11 +53,12 @@ void TTableAccess::RequirePassword(const std::string& table) {
 }
 
 std::unique_ptr<TDataCursor> TTableAccess::Open(const std::string& table, bool read_only,
-                                                bool record_number_order) {
+                                                bool record_number_order, bool exclusive) {
   RequireTable(table);
   auto cursor = std::make_unique<TDataCursor>(*directory_);
   cursor->SetTableName(table);
   cursor->SetReadOnly(read_only);
+  cursor->SetExclusive(exclusive);
   cursor->SetRecordNumberOrder(record_number_order);
   cursor->SetPasswordRequest(PasswordRequest(table));
   cursor->OpenCursor();

@@ -38,9 +38,9 @@ class TTableAccess {
   //! the terminal once); the engine's error otherwise.
   void RequirePassword(const std::string& table);
   //! An open cursor on the table; record_number_order opens it without the
-  //! primary index.
+  //! primary index, exclusive for this program alone.
   std::unique_ptr<TDataCursor> Open(const std::string& table, bool read_only,
-                                    bool record_number_order = false);
+                                    bool record_number_order = false, bool exclusive = false);
 
  private:
   //! The password request a cursor asks when the session lacks a password.
