@@ -35,7 +35,7 @@ struct TTerminal {
 };
 
 //! One option a command takes.
-struct TOptionSpec {
+struct TOptionDef {
   const char* Name;  //!< "--index"
   bool TakesValue;   //!< "--index NAME" or "--index=NAME"
 };
@@ -58,12 +58,12 @@ struct TCommand {
   const char* Summary;   //!< one line for `vevura --help`
   const char* Details;   //!< the rest of `vevura NAME --help`
   size_t Positionals;    //!< positional arguments it needs, exactly
-  std::vector<TOptionSpec> Options;
+  std::vector<TOptionDef> Options;
   int (*Run)(TInvocation& invocation);
 };
 
 //! The option every command that opens a table takes.
-inline constexpr TOptionSpec kPasswordOption{"--password", true};
+inline constexpr TOptionDef kPasswordOption{"--password", true};
 
 extern const TCommand kTablesCommand;
 extern const TCommand kInfoCommand;

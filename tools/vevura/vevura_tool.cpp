@@ -48,8 +48,8 @@ void WriteCommandHelp(const TCommand& command, std::ostream& out) {
   out << command.Summary << "\n\n" << command.Details;
 }
 
-const TOptionSpec* FindOption(const TCommand& command, const std::string& name) {
-  for (const TOptionSpec& option : command.Options) {
+const TOptionDef* FindOption(const TCommand& command, const std::string& name) {
+  for (const TOptionDef& option : command.Options) {
     if (name == option.Name) return &option;
   }
   return nullptr;
@@ -68,7 +68,7 @@ void ParseArguments(const TCommand& command, const std::vector<std::string>& arg
     }
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const TOptionSpec* option = FindOption(command, name);
+    const TOptionDef* option = FindOption(command, name);
     if (option == nullptr) throw TUsageError("unknown option " + name);
     if (invocation.Has(name)) throw TUsageError(name + " is given twice");
     std::string value;
