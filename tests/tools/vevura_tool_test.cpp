@@ -362,6 +362,32 @@ TEST_F(VevuraToolTest, VerifyGivesTheVerdictAndItsExitStatus) {
   EXPECT_EQ(out_, "");
 }
 
+TEST_F(VevuraToolTest, RepairBacksUpMendsAndLeavesASoundTableAlone) {
+  CreateAllTypes();
+  const std::string idx = Dir() + "ALLTYPES.IDX";
+  auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string sound = bytes(idx);
+  EXPECT_EQ(Run({"repair", Dir(), "ALLTYPES"}), 0);
+  EXPECT_EQ(out_, "ALLTYPES: sound (3 records); nothing was changed\n");
+  EXPECT_EQ(bytes(idx), sound);
+
+  // The active record count one short, as a killed append leaves it.
+  std::string damaged = sound;
+  damaged[3974] = 2;
+  std::ofstream(idx, std::ios::binary | std::ios::trunc) << damaged;
+  const std::string backup = Dir() + "saved";
+  EXPECT_EQ(Run({"repair", Dir(), "ALLTYPES", "--backup", backup}), 0) << out_ << err_;
+  EXPECT_EQ(Lines(out_).front(), "the table's files were copied to " + backup + "/") << out_;
+  EXPECT_EQ(Lines(out_).back(), "ALLTYPES: repaired: sound (3 records, 0 free slots)") << out_;
+  EXPECT_EQ(bytes(backup + "/ALLTYPES.IDX"), damaged);
+  EXPECT_EQ(Run({"verify", Dir(), "ALLTYPES", "--quiet"}), 0);
+  EXPECT_EQ(Run({"dump", Dir(), "ALLTYPES", "--format", "csv", "--fields", "ID"}), 0);
+  EXPECT_EQ(out_, "ID\r\n1\r\n2\r\n3\r\n");
+}
+
 #if VEVURA_WITH_SQLITE
 TEST_F(VevuraToolTest, ExportReadsBackThroughSqlite) {
   CreateAllTypes();

@@ -69,6 +69,7 @@ extern const TCommand kTablesCommand;
 extern const TCommand kInfoCommand;
 extern const TCommand kDumpCommand;
 extern const TCommand kVerifyCommand;
+extern const TCommand kRepairCommand;
 extern const TCommand kExportCommand;
 extern const TCommand kImportCommand;
 

@@ -11,13 +11,15 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr uint64_t kDrawIntervalMs = 100;
-//! Updates between looks at the clock.
-constexpr int kUpdatesPerLook = 1024;
-
 }  // namespace
 
-TProgress::TProgress(std::ostream& err, bool enabled, std::string label, int64_t total)
-    : err_(err), enabled_(enabled), label_(std::move(label)), total_(total) {}
+TProgress::TProgress(std::ostream& err, bool enabled, std::string label, int64_t total,
+                     int updates_per_look)
+    : err_(err),
+      enabled_(enabled),
+      label_(std::move(label)),
+      total_(total),
+      updates_per_look_(updates_per_look) {}
 
 TProgress::~TProgress() {
   if (drawn_)
@@ -25,7 +27,7 @@ TProgress::~TProgress() {
 }
 
 void TProgress::Draw(int64_t done) {
-  countdown_ = kUpdatesPerLook;
+  countdown_ = updates_per_look_;
   const uint64_t now = platform::TickCountMs();
   if (drawn_ && now - last_draw_ms_ < kDrawIntervalMs) return;
   last_draw_ms_ = now;

@@ -11,8 +11,10 @@ namespace vevura::tool {
 
 class TProgress {
  public:
-  //! A bar for total steps, drawn on err when enabled.
-  TProgress(std::ostream& err, bool enabled, std::string label, int64_t total);
+  //! A bar for total steps, drawn on err when enabled; the clock is looked
+  //! at every updates_per_look updates (1 for work that reports rarely).
+  TProgress(std::ostream& err, bool enabled, std::string label, int64_t total,
+            int updates_per_look = 1024);
   //! Wipes the bar.
   ~TProgress();
   TProgress(const TProgress&) = delete;
@@ -31,6 +33,7 @@ class TProgress {
   bool enabled_;
   std::string label_;
   int64_t total_;
+  int updates_per_look_;       //!< see the constructor
   int countdown_ = 0;          //!< updates until the clock is looked at again
   uint64_t last_draw_ms_ = 0;  //!< when the bar was drawn last
   bool drawn_ = false;

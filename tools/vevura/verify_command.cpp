@@ -2,6 +2,7 @@
 
 #include "engine/core/table_verify.h"
 #include "engine/storage/file/table_file_names.h"
+#include "tools/vevura/progress.h"
 #include "tools/vevura/table_access.h"
 
 namespace vevura::tool {
@@ -14,7 +15,12 @@ int RunVerify(TInvocation& invocation) {
     throw std::runtime_error("no table " + table + " in " + access.Path());
   }
   access.RequirePassword(table);
-  const TTableVerifyReport report = VerifyTable(access.Directory(), table);
+  TTableVerifyReport report;
+  {
+    TProgress progress(invocation.Err, invocation.Terminal.Progress, "verify", 100, 1);
+    report = VerifyTable(access.Directory(), table, false,
+                         [&progress](int percent) { progress.Update(percent); });
+  }
   if (invocation.Has("--quiet")) return report.Clean() ? 0 : 1;
   std::ostream& out = invocation.Out;
   const std::string name = TableNameWithoutExtension(table);

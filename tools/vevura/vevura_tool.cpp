@@ -11,8 +11,8 @@ namespace {
 
 //! Every subcommand, in the order `vevura --help` lists them.
 const TCommand* const kCommands[] = {
-    &kTablesCommand, &kInfoCommand,   &kDumpCommand,
-    &kVerifyCommand, &kExportCommand, &kImportCommand,
+    &kTablesCommand, &kInfoCommand,   &kDumpCommand,   &kVerifyCommand,
+    &kRepairCommand, &kExportCommand, &kImportCommand,
 };
 
 constexpr int kUsageStatus = 2;
