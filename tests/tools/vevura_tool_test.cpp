@@ -23,6 +23,7 @@
 #include "engine/core/engine.h"
 #include "engine/core/table_create.h"
 #include "engine/storage/fields/date_encoding.h"
+#include "tests/engine/core/core_test_support.h"
 #include "tests/platform/platform_test_support.h"
 
 namespace vevura::tool {
@@ -49,16 +50,7 @@ enum : uint16_t {
 
 constexpr size_t kImageSize = 100000;
 
-TFieldDescriptor Field(uint16_t number, const std::string& name, uint8_t type,
-                       uint8_t subtype = fsNone, uint8_t size = 0) {
-  TFieldDescriptor d;
-  d.FieldNumber = number;
-  d.Name = name;
-  d.Type = type;
-  d.Subtype = subtype;
-  d.Size = size;
-  return d;
-}
+using test::Field;
 
 TIndexDescriptor Index(const std::string& name, std::vector<uint16_t> fields) {
   TIndexDescriptor d;

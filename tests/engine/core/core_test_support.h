@@ -33,7 +33,7 @@
 namespace vevura::test {
 
 inline TFieldDescriptor Field(uint16_t number, const std::string& name, uint8_t type,
-                              uint8_t subtype, uint8_t size) {
+                              uint8_t subtype = fsNone, uint8_t size = 0) {
   TFieldDescriptor d;
   d.FieldNumber = number;
   d.Name = name;
