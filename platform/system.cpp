@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <termios.h>
 #include <time.h>
@@ -13,27 +14,31 @@ namespace vevura::platform {
 
 namespace {
 
-// The process's generator. It remembers which process seeded it, so that a
-// forked child does not repeat its parent's numbers.
+// The process's generator, seeded at its first use in each process: a fork
+// handler makes a child seed afresh, so that it does not repeat its parent's
+// numbers (asking the process id at every draw costs a system call).
 struct RandomSource {
   std::mutex lock;
   std::mt19937_64 engine;
-  pid_t seeded_for = 0;
+  bool seeded = false;
 
   void SeedIfNeeded() {
-    pid_t pid = ::getpid();
-    if (seeded_for == pid) return;
+    if (seeded) return;
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     std::seed_seq seed{static_cast<uint64_t>(ts.tv_sec), static_cast<uint64_t>(ts.tv_nsec),
-                       static_cast<uint64_t>(pid)};
+                       static_cast<uint64_t>(::getpid())};
     engine.seed(seed);
-    seeded_for = pid;
+    seeded = true;
   }
 };
 
 RandomSource& Source() {
   static RandomSource source;
+  static const bool fork_handler = [] {
+    return ::pthread_atfork(nullptr, nullptr, [] { Source().seeded = false; }) == 0;
+  }();
+  (void)fork_handler;
   return source;
 }
 
