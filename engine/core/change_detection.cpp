@@ -22,6 +22,7 @@ bool TDataTable::CheckForChanges() {
     blob_file_->DropAllBlocks();
     changed = true;
   }
+  if (changed) row_id_ceiling_ = -1;
   return changed;
 }
 

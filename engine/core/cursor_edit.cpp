@@ -300,16 +300,43 @@ bool TDataCursor::RowIdInUse(int32_t row_id) {
   return tree.LocateKey(live.data()) || tree.LocateKey(free.data());
 }
 
+int32_t TDataCursor::HighestRowIdInUse() {
+  TBTree tree = EditTree(kSlotIndex);
+  int32_t highest = 0;
+  for (uint8_t status : {uint8_t{rsLive}, uint8_t{rsFree}}) {
+    const TSlotKey top = SlotKey(status, std::numeric_limits<int32_t>::max());
+    TIndexPosition position;
+    if (!tree.SeekNotAbove(top.data(), top.size(), &position) || position.Key[0] != status) {
+      continue;
+    }
+    const uint8_t* k = position.Key.data() + 1;
+    const uint32_t stored = static_cast<uint32_t>(k[0]) << 24 | static_cast<uint32_t>(k[1]) << 16 |
+                            static_cast<uint32_t>(k[2]) << 8 | k[3];
+    highest = std::max(highest, static_cast<int32_t>(stored ^ 0x80000000u));
+  }
+  return highest;
+}
+
 int32_t TDataCursor::NextFreeRowId() {
   // Row ids are the key of index 31 and the tie-break of every non-unique
   // index: after the counter wraps, values still carried by a slot (live or
-  // free) are skipped. Before a wrap both lookups miss on the rightmost leaf
-  // of index 31, which the insert of the new slot key visits anyway.
+  // free) are skipped. Until then the next value lies above every one in
+  // use, which the table remembers (learned from index 31's last keys), so
+  // that an append looks nothing up.
   int32_t row_id = table_->DataFile().LastAutoIncValue();
   const int32_t start = FollowingRowId(row_id);
+  int64_t ceiling = table_->RowIdCeiling();
+  if (ceiling < 0) ceiling = HighestRowIdInUse();
+  if (start > ceiling) {
+    table_->SetRowIdCeiling(start);
+    return start;
+  }
   do {
     row_id = FollowingRowId(row_id);
-    if (!RowIdInUse(row_id)) return row_id;
+    if (!RowIdInUse(row_id)) {
+      table_->SetRowIdCeiling(std::max<int64_t>(ceiling, row_id));
+      return row_id;
+    }
   } while (FollowingRowId(row_id) != start);
   table_->RaiseTableError(VEVURA_TABLEFULL);
 }

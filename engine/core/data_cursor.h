@@ -448,6 +448,8 @@ class TDataCursor final : public TCursorTableLocks,
   void CheckUniqueKeys(std::span<const uint8_t> record, std::span<const uint8_t> old_record);
   //! The next row id nobody's slot carries.
   int32_t NextFreeRowId();
+  //! The highest row id index 31 holds, live or free; 0 when it is empty.
+  int32_t HighestRowIdInUse();
   //! Word index maintenance for one record (adding or removing its words).
   void AddWords(std::span<const uint8_t> record, int32_t record_number);
   void RemoveWords(std::span<const uint8_t> record, int32_t record_number);

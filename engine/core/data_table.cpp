@@ -96,6 +96,7 @@ void TDataTable::OpenTable() {
   ++use_count_;
   if (is_open_) return;
   index_file_recreated_ = false;
+  row_id_ceiling_ = -1;
   is_open_ = true;
   PrepareFiles();
   try {

@@ -255,6 +255,12 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   void BeginBlobUndo();
   void EndBlobUndo();
   void UndoBlobChanges();
+  //! The highest row id a record slot may carry, as this object last
+  //! learned it; -1 when unknown. Forgotten whenever another user's change
+  //! is met or the buffers are dropped; a value above the truth (a change
+  //! taken back) only costs the lookups it saves.
+  int64_t RowIdCeiling() const { return row_id_ceiling_; }
+  void SetRowIdCeiling(int64_t ceiling) { row_id_ceiling_ = ceiling; }
   //! A failed change could not be taken back: the files need repair.
   bool NeedsRepair() const { return damaged_; }
   void MarkNeedsRepair() { damaged_ = true; }
@@ -340,6 +346,7 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   bool read_only_ = false;                  //!< a file could only be read
   bool damaged_ = false;                    //!< a failed change could not be taken back on disk
   uint32_t rollbacks_ = 0;                  //!< transactions rolled back (TChangeCounters)
+  int64_t row_id_ceiling_ = -1;             //!< see RowIdCeiling
   bool read_only_attribute_ = false;        //!< a file is read-only; no locks
   bool in_memory_ = false;                  //!< in-memory files
   bool temporary_ = false;                  //!< discarded at close

@@ -98,6 +98,7 @@ void TDataTable::MarkChanged(bool data, bool index, bool blob) {
 }
 
 void TDataTable::DiscardBuffers(bool trim, bool reread) {
+  row_id_ceiling_ = -1;
   if (data_file_->IsOpen()) {
     data_file_->Records().DropAllRecords();
     if (trim) data_file_->Records().TrimCache();

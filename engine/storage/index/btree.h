@@ -120,6 +120,9 @@ class TBTree {
   void CheckLeafLink(const TPage& from, const TPage& to, bool forward, TIndexPosition* pos) const;
 
   // Searching (btree_search.cpp).
+  //! The leaf for key, the path filled in; ordinal (nullptr when not
+  //! wanted: summing the counts costs a walk of each inner page) gets the
+  //! keys before the leaf, -1 without counts.
   TPageRef Descend(const uint8_t* key, size_t n, TSearchMode mode, int64_t* ordinal);
   bool SeekNotBelowOnce(const uint8_t* key, size_t n, TIndexPosition* pos);
   bool SeekNotAboveOnce(const uint8_t* key, size_t n, TIndexPosition* pos);

@@ -20,8 +20,7 @@ void TBTree::DeleteKey(const uint8_t* key) {
 void TBTree::DeleteOnce(const uint8_t* key) {
   CheckShape();
   if (store_.RootPage(index_) == 0) RaiseCorrupt();
-  int64_t ordinal = 0;
-  TPageRef leaf = Descend(key, shape_.KeyLength, smDelete, &ordinal);
+  TPageRef leaf = Descend(key, shape_.KeyLength, smDelete, nullptr);
   int p = LowerBound(*leaf, key, shape_.KeyLength);
   // Nothing is changed before the key is known to be there.
   if (p > leaf->EntryCount() || Compare(leaf->Key(p), key, shape_.KeyLength) != 0) {

@@ -18,13 +18,13 @@ TPageRef TBTree::Descend(const uint8_t* key, size_t n, TSearchMode mode, int64_t
   while (page->IsInner()) {
     int p = PositionIn(*page, key, n, mode);
     path_.Position[depth] = p;
-    if (HasCounts()) before += CountBefore(*page, p);
+    if (ordinal != nullptr && HasCounts()) before += CountBefore(*page, p);
     TPageRef child = FetchChild(*page, p, depth + 1);
     page = std::move(child);
     ++depth;
   }
   path_.Position[depth] = PositionIn(*page, key, n, mode);
-  *ordinal = HasCounts() ? static_cast<int64_t>(before) : -1;
+  if (ordinal != nullptr) *ordinal = HasCounts() ? static_cast<int64_t>(before) : -1;
   return page;
 }
 
@@ -38,8 +38,7 @@ int64_t Plus(int64_t ordinal, int64_t delta) {
 
 bool TBTree::LocateKey(const uint8_t* key) {
   return Retrying([&] {
-    int64_t ordinal = 0;
-    TPageRef leaf = Descend(key, shape_.KeyLength, smDelete, &ordinal);
+    TPageRef leaf = Descend(key, shape_.KeyLength, smDelete, nullptr);
     if (!leaf) return false;
     int p = LowerBound(*leaf, key, shape_.KeyLength);
     return p <= leaf->EntryCount() && Compare(leaf->Key(p), key, shape_.KeyLength) == 0;
