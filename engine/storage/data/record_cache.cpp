@@ -10,6 +10,7 @@ TRecordCache::TRecordCache(TRecordOwner& owner) : owner_(owner) {}
 void TRecordCache::SetCapacity(int32_t capacity) {
   capacity_ = std::max(capacity, 0);
   room_ = capacity_;
+  buffers_.reserve(static_cast<size_t>(capacity_));
 }
 
 TRecord* TRecordCache::Find(int32_t number) {

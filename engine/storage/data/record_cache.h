@@ -1,12 +1,12 @@
 #pragma once
 // TRecordCache: the record buffers one data file keeps, as a data structure.
 //
-// Every cached buffer sits in two lists at once: the buffer list, a
-// balanced tree ordered by record number (so that a lookup, an insert and a
-// removal cost the logarithm of the buffers held, and a flush walks them in
-// record order), and the most-recently-used list, a doubly linked list through the buffers' own
-// links with the most recently used buffer at its head. A lookup looks at the four most recently
-// used buffers before it searches, since a cursor mostly comes back to the
+// Every cached buffer sits in two lists at once: the buffer list, a hash
+// table by record number (a lookup, an insert and a removal cost the same
+// whatever the buffers held; it has no order: the storage keeps the dirty
+// record numbers it flushes in order itself), and the most-recently-used list, a doubly linked list
+// through the buffers' own links with the most recently used buffer at its head. A lookup looks at
+// the four most recently used buffers before it searches, since a cursor mostly comes back to the
 // record it just used. Spare buffer objects wait in a pool (TRecordStack).
 //
 // The room is the number of buffers the cache holds before it reuses one;
@@ -24,9 +24,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <ranges>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/storage/common/recency_list.h"
@@ -88,7 +88,7 @@ class TRecordCache {
   //! goes returns to the pool.
   void Release(TRecord* record);
 
-  //! The cached buffers in record-number order (each a unique_ptr).
+  //! The cached buffers, in no order (each a unique_ptr).
   auto Buffers() const { return std::views::values(buffers_); }
   //! Head and tail of the most-recently-used list (nullptr when empty).
   TRecord* MostRecent() const { return recent_.Newest(); }
@@ -99,7 +99,7 @@ class TRecordCache {
   size_t Spares() const { return pool_.Count(); }
 
  private:
-  using TBufferMap = std::map<int32_t, std::unique_ptr<TRecord>>;
+  using TBufferMap = std::unordered_map<int32_t, std::unique_ptr<TRecord>>;
   //! The buffer list's entry of buffer, or end() when it is not there.
   TBufferMap::iterator EntryOf(const TRecord& buffer);
   //! Inserts at the sorted place and links at the head.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -110,6 +111,7 @@ TEST(RecordCacheListsTest, RecencyAndReuse) {
   for (int32_t n : {5, 1, 9, 3, 7, 2}) cache.AddSpare(n);
   std::vector<int32_t> sorted;
   for (const auto& b : cache.Buffers()) sorted.push_back(b->RecordNumber());
+  std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(sorted, (std::vector<int32_t>{1, 2, 3, 5, 7, 9}));
   EXPECT_EQ(RecencyOrder(cache), (std::vector<int32_t>{2, 7, 3, 9, 1, 5}));
 
@@ -137,6 +139,7 @@ TEST(RecordCacheListsTest, RecencyAndReuse) {
   EXPECT_EQ(RecencyOrder(cache), (std::vector<int32_t>{8, 7, 5, 2, 9, 1}));
   sorted.clear();
   for (const auto& b : cache.Buffers()) sorted.push_back(b->RecordNumber());
+  std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(sorted, (std::vector<int32_t>{1, 2, 5, 7, 8, 9}));
 
   // A buffer the list does not hold is refused.
