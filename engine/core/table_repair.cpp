@@ -114,8 +114,14 @@ class TTableRepairer {
   bool keep_definitions_ = false;       //!< the index header's definitions are usable
   TIndexHeader definitions_;            //!< the index header as it was
   std::optional<TTextIndexParameters> text_parameters_;  //!< the word index's, when stored
-  //! (record, field) of every live record's stored BLOB, in record order.
-  std::vector<std::pair<int32_t, TFieldDescriptor>> blobs_;
+  //! Every live record's stored BLOBs, in record order, as the slot pass
+  //! left the records.
+  struct TStoredBlob {
+    int32_t Record;
+    TFieldDescriptor Field;
+    TBlobReference Reference;
+  };
+  std::vector<TStoredBlob> blobs_;
 };
 
 void TTableRepairer::Note(const std::string& line) {
@@ -399,9 +405,9 @@ void TTableRepairer::RepairSlots() {
         }
       } else {
         for (const TFieldDescriptor& field : data.Fields()) {
-          if (field.IsBlob() && GetBlobField(image, field).FirstBlock != 0) {
-            blobs_.emplace_back(number, field);
-          }
+          if (!field.IsBlob()) continue;
+          const TBlobReference reference = GetBlobField(image, field);
+          if (reference.FirstBlock != 0) blobs_.push_back({number, field, reference});
         }
       }
       if (!std::equal(was.begin(), was.end(), image.begin())) {
@@ -462,22 +468,18 @@ void TTableRepairer::RepairBlobs() {
   header.FirstFreeBlock = 0;
 
   std::vector<TBlobReference> references;
-  for (const auto& [record, field] : blobs_) {
-    std::vector<uint8_t> image(table_.DataFile().RecordSize());
-    ReadSlots(record, 1, image.data(), nullptr);
-    references.push_back(GetBlobField(image, field));
-  }
+  for (const TStoredBlob& blob : blobs_) references.push_back(blob.Reference);
   std::vector<uint8_t> used;
   const std::vector<std::string> faults = CheckBlobChains(file, references, &used);
   int lines = 0;
   int32_t cleared = 0;
   for (size_t i = 0; i < blobs_.size(); ++i) {
     if (faults[i].empty()) continue;
-    const auto& [record, field] = blobs_[i];
-    ClearBlob(record, field);
+    const TStoredBlob& blob = blobs_[i];
+    ClearBlob(blob.Record, blob.Field);
     ++cleared;
     if (++lines <= kDetailLines) {
-      Note("record " + std::to_string(record) + ", field " + field.Name +
+      Note("record " + std::to_string(blob.Record) + ", field " + blob.Field.Name +
            ": its BLOB is damaged (" + faults[i] + "): the field is now empty" +
            (backup_.empty() ? std::string() : "; the blocks are kept in the backup"));
     }

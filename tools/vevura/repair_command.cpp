@@ -12,9 +12,7 @@ namespace {
 int RunRepair(TInvocation& invocation) {
   TTableAccess access(invocation);
   const std::string& table = invocation.Positionals[1];
-  if (!access.Directory().TableExists(table, false)) {
-    throw std::runtime_error("no table " + table + " in " + access.Path());
-  }
+  access.RequireDataFile(table);
   access.RequirePassword(table);
   TRepairOptions options;
   options.BackupDirectory = invocation.Value("--backup");

@@ -31,10 +31,14 @@ TTableAccess::~TTableAccess() {
   if (started_engine_) StopEngine();
 }
 
-void TTableAccess::RequireTable(const std::string& table) const {
+void TTableAccess::RequireDataFile(const std::string& table) const {
   if (!directory_->TableExists(table, false)) {
     throw std::runtime_error("no table " + table + " in " + path_);
   }
+}
+
+void TTableAccess::RequireTable(const std::string& table) const {
+  RequireDataFile(table);
   TFileHandler index;
   index.SetFileName(IndexFileName(path_, table));
   if (!index.Exists()) {

@@ -32,6 +32,8 @@ class TTableAccess {
   TDataSession& Session() { return *session_; }
   const std::string& Path() const { return path_; }
 
+  //! A failure unless the table's data file exists.
+  void RequireDataFile(const std::string& table) const;
   //! A failure unless the table's data and index files exist.
   void RequireTable(const std::string& table) const;
   //! For an encrypted table: the session must know its password (asking
