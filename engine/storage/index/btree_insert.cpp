@@ -61,7 +61,12 @@ void TBTree::Split(int depth, TPageRef page) {
   TPageRef fresh = Allocate();
   fresh->SetPageType(leaf ? ptLeaf : ptInner);
   page->SetPageType(leaf ? ptLeaf : ptInner);
-  const int keep = (page->EntryCount() + 1) / 2;
+  // A key added at the end of the rightmost page of its level is an append
+  // in ascending order (an auto-increment key, the record-slot index): the
+  // page stays full and the new page starts with the last entry alone, so
+  // ascending appends fill their pages instead of leaving them half empty.
+  const bool right_edge = page->Next() == 0 && path_.Position[depth] == page->EntryCount();
+  const int keep = right_edge ? page->EntryCount() - 1 : (page->EntryCount() + 1) / 2;
   page->MoveTailTo(keep + 1, *fresh);
   if (page->IsCompressedLeaf()) BalanceCompressedSplit(*page, *fresh);
   LinkAfter(*page, *fresh);
