@@ -25,9 +25,17 @@ void TDataCursor::BeginUndoLog(int32_t n) {
 
 void TDataCursor::InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
   const uint16_t length = Keys(index).Context.KeyLength;
-  EditTree(index).InsertKey(key, static_cast<uint32_t>(n));
+  const bool queued = QueuesKeysOf(index);
+  if (queued) {
+    // Aliased to the cursor's keys: the batch keeps the order alive after
+    // the cursor closes.
+    std::shared_ptr<const TKeyComparer> comparer(keys_[index], &keys_[index]->Comparer);
+    table_->QueueKey(index, std::move(comparer), length, key, static_cast<uint32_t>(n));
+  } else {
+    EditTree(index).InsertKey(key, static_cast<uint32_t>(n));
+  }
   undo_.Keys.push_back(
-      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), true});
+      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), true, queued});
 }
 
 void TDataCursor::DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
@@ -40,6 +48,10 @@ void TDataCursor::DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n) 
 bool TDataCursor::UndoInBuffers() {
   try {
     for (auto change = undo_.Keys.rbegin(); change != undo_.Keys.rend(); ++change) {
+      if (change->Queued &&
+          table_->TakeBackQueuedKey(change->Index, change->Key.data(), change->Reference)) {
+        continue;
+      }
       TBTree tree = EditTree(change->Index);
       if (change->Inserted) {
         tree.DeleteKey(change->Key.data());

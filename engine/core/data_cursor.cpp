@@ -153,7 +153,7 @@ void TDataCursor::LoadIndexKeys() {
   TIndexFile& index_file = table_->IndexFile();
   const std::vector<TFieldDescriptor>& fields = data.Fields();
   auto make = [&](uint8_t n) {
-    keys_[n] = std::make_unique<TIndexKeys>(MakeKeyContext(data.LanguageId(), data.SortId(), n,
+    keys_[n] = std::make_shared<TIndexKeys>(MakeKeyContext(data.LanguageId(), data.SortId(), n,
                                                            index_file.GetIndexDescriptor(n), fields,
                                                            target_.TableName));
   };
@@ -321,11 +321,18 @@ const TDataCursor::TIndexKeys& TDataCursor::Keys(uint8_t index) const {
 }
 
 TBTree TDataCursor::Tree(uint8_t index) {
+  table_->InsertQueuedKeys(index);
   return TBTree(table_->IndexFile(), index, Keys(index).Comparer, path_);
 }
 
 TBTree TDataCursor::EditTree(uint8_t index) {
+  table_->InsertQueuedKeys(index);
   return TBTree(table_->IndexFile(), index, Keys(index).Comparer, edit_path_);
+}
+
+bool TDataCursor::QueuesKeysOf(uint8_t index) const {
+  return index != 0 && index != kSlotIndex && index != kTextIndex && table_->QueuesKeys() &&
+         !Keys(index).Context.Unique;
 }
 
 std::vector<uint8_t> TDataCursor::KeyedIndexes() const {

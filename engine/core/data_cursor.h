@@ -348,6 +348,9 @@ class TDataCursor final : public TCursorTableLocks,
   TBTree Tree(uint8_t index);
   //! The B-tree of index, on the edit path (leaves the position alone).
   TBTree EditTree(uint8_t index);
+  //! New keys of index wait in the table's batch (a non-unique secondary
+  //! index of an exclusive table) instead of going into the tree at once.
+  bool QueuesKeysOf(uint8_t index) const;
   //! The indexes a change maintains, in slot order: 0 when the table has a
   //! primary index, then 1 to the secondary count.
   std::vector<uint8_t> KeyedIndexes() const;
@@ -495,6 +498,7 @@ class TDataCursor final : public TCursorTableLocks,
       std::vector<uint8_t> Key;
       uint32_t Reference = 0;
       bool Inserted = false;
+      bool Queued = false;  //!< the key went to the table's batch, not the tree
     };
     std::vector<TKeyChange> Keys;    //!< index changes, in the order made
     TDataHeader Header;              //!< the data header before the change
@@ -662,7 +666,7 @@ class TDataCursor final : public TCursorTableLocks,
   bool has_defaults_ = false;  //!< some field has a default value
   bool has_checks_ = false;    //!< some field has required, minimum or maximum
 
-  std::array<std::unique_ptr<TIndexKeys>, kIndexCount> keys_;  //!< per index, when defined
+  std::array<std::shared_ptr<TIndexKeys>, kIndexCount> keys_;  //!< per index, when defined
   std::unique_ptr<TTextIndexRules> text_rules_;                //!< the word index's rules
   TBTreePath path_;                                            //!< the position's descent
   TBTreePath edit_path_;                                       //!< descents of changes

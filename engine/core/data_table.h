@@ -60,6 +60,7 @@
 #include "engine/storage/data/record_storage.h"
 #include "engine/storage/index/index_file.h"
 #include "engine/storage/index/index_file_host.h"
+#include "engine/storage/index/key_batch.h"
 
 namespace vevura {
 
@@ -283,6 +284,24 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! deferred record locks and the write lock and goes on.
   void CommitEnd(bool end_transaction);
 
+  // ----- Keys waiting for their index (key_batch.h) -----
+  //! Whether new keys of non-unique secondary indexes may wait in a batch:
+  //! on an exclusive, writable table outside a transaction, where nobody
+  //! else reads the index file before this object writes it.
+  bool QueuesKeys() const { return exclusive_ && !read_only_ && !in_transaction_; }
+  //! Puts a key of index for record reference in the index's batch; a batch
+  //! grown past the table's budget goes into its index at once.
+  void QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> comparer, uint16_t key_length,
+                const uint8_t* key, uint32_t reference);
+  //! Takes back the key last queued for index, when it is key for
+  //! reference; false when it is no longer waiting.
+  bool TakeBackQueuedKey(uint8_t index, const uint8_t* key, uint32_t reference);
+  //! Inserts the keys waiting for index into its B-tree: done before
+  //! anything reads or changes that index.
+  void InsertQueuedKeys(uint8_t index);
+  //! The same for every index.
+  void InsertQueuedKeys();
+
   // ----- Index page reads -----
   //! The cursor asked before each index page read (nullptr: nobody).
   void SetPageReadClient(TPageReadClient* client) { page_read_client_ = client; }
@@ -353,8 +372,11 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   bool for_repair_ = false;                 //!< opened by a repair
   std::unique_ptr<TDataFile> data_file_;    //!< the data file, owned
   std::unique_ptr<TIndexFile> index_file_;  //!< the index file, owned
-  std::unique_ptr<TBlobFile> blob_file_;    //!< the BLOB file, owned
-  bool index_file_recreated_ = false;       //!< index file was made at open
+  //! Keys waiting for their index, per index number (nullptr: none yet).
+  std::array<std::unique_ptr<TKeyBatch>, kIndexCount> key_batches_;
+  size_t queued_key_bytes_ = 0;                          //!< bytes of every batch together
+  std::unique_ptr<TBlobFile> blob_file_;                 //!< the BLOB file, owned
+  bool index_file_recreated_ = false;                    //!< index file was made at open
   std::unique_ptr<TRecordsBitmap> locked_records_;       //!< record bytes this object holds
   std::unique_ptr<TRecordsBitmap> cursor_record_locks_;  //!< records some cursor locked
   std::unique_ptr<TRecordsBitmap> deferred_unlocks_;     //!< released in the transaction

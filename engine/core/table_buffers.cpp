@@ -1,5 +1,7 @@
 // Writing, marking and discarding the buffered changes of a shared table.
 
+#include <algorithm>
+
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
@@ -53,6 +55,7 @@ void TDataTable::FlushBuffers(bool trim, bool force_data_header, bool force_inde
     MarkChanged(force_data_header, force_index_header, force_blob_header);
     return;
   }
+  InsertQueuedKeys();
   const bool data_open = data_file_->IsOpen();
   if (data_open && WritesFreedRecord(*data_file_)) {
     if (index_file_->IsOpen()) FlushIndexFile(trim, force_index_header, force_os_flush);
@@ -99,6 +102,11 @@ void TDataTable::MarkChanged(bool data, bool index, bool blob) {
 
 void TDataTable::DiscardBuffers(bool trim, bool reread) {
   row_id_ceiling_ = -1;
+  // Queued keys belong to the buffers' state: they go with it.
+  for (auto& batch : key_batches_) {
+    if (batch != nullptr) batch->Clear();
+  }
+  queued_key_bytes_ = 0;
   if (data_file_->IsOpen()) {
     data_file_->Records().DropAllRecords();
     if (trim) data_file_->Records().TrimCache();
@@ -114,6 +122,61 @@ void TDataTable::DiscardBuffers(bool trim, bool reread) {
     if (trim) blob_file_->TrimCache();
     if (reread) blob_file_->ReadBlobHeader();
   }
+}
+
+// ---------------------------------------------------------------------------
+// Keys waiting for their index
+
+namespace {
+
+//! Least a table's key batches may hold before they go into their indexes:
+//! a batch gains only while it holds several keys for most leaves.
+constexpr size_t kMinQueuedKeyBytes = size_t{4} << 20;
+
+}  // namespace
+
+void TDataTable::QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> comparer,
+                          uint16_t key_length, const uint8_t* key, uint32_t reference) {
+  std::unique_ptr<TKeyBatch>& batch = key_batches_.at(index);
+  if (batch == nullptr || batch->KeyLength() != key_length) {
+    if (batch != nullptr) InsertQueuedKeys(index);
+    batch = std::make_unique<TKeyBatch>(std::move(comparer), key_length);
+  }
+  const size_t before = batch->Bytes();
+  batch->Add(key, reference);
+  queued_key_bytes_ += batch->Bytes() - before;
+  const size_t budget =
+      std::max(kMinQueuedKeyBytes, size_t{8} * static_cast<size_t>(std::max(IndexBufferSize(), 0)));
+  if (queued_key_bytes_ > budget) InsertQueuedKeys();
+}
+
+bool TDataTable::TakeBackQueuedKey(uint8_t index, const uint8_t* key, uint32_t reference) {
+  TKeyBatch* batch = key_batches_.at(index).get();
+  if (batch == nullptr) return false;
+  const size_t before = batch->Bytes();
+  if (!batch->TakeBackLast(key, reference)) return false;
+  queued_key_bytes_ -= before - batch->Bytes();
+  return true;
+}
+
+void TDataTable::InsertQueuedKeys(uint8_t index) {
+  TKeyBatch* batch = key_batches_.at(index).get();
+  if (batch == nullptr || batch->Empty()) return;
+  const size_t before = batch->Bytes();
+  TBTreePath path;
+  TBTree tree(*index_file_, index, batch->Comparer(), path);
+  try {
+    batch->InsertInto(tree);
+  } catch (...) {
+    queued_key_bytes_ -= before - batch->Bytes();
+    throw;
+  }
+  queued_key_bytes_ -= before;
+}
+
+void TDataTable::InsertQueuedKeys() {
+  if (queued_key_bytes_ == 0) return;
+  for (size_t n = 0; n < key_batches_.size(); ++n) InsertQueuedKeys(static_cast<uint8_t>(n));
 }
 
 void TDataTable::ChangesMade(bool data, bool index, bool blob) {

@@ -146,6 +146,8 @@ TTableVerifyReport VerifyTable(TDataTable& table, const TCheckProgress& progress
     // On a shared table no other program may change it meanwhile; a lock
     // the caller holds already is left as it is.
     TTableReadLock lock(table);
+    // Keys still waiting for their indexes belong to the table checked.
+    table.InsertQueuedKeys();
     TTableChecker checker(table, report);
     checker.SetProgress(progress);
     checker.Run();
