@@ -41,7 +41,7 @@
 //
 // Usage: bench_engine_vs_sqlite [--n-exclusive N] [--n-shared N] [--lookups N]
 //                               [--keep DIR] [--only engine|sqlite]
-//                               [--engine-buffers-kb K]
+//                               [--engine-buffers-kb K] [--cache-kb K]
 // Defaults 1000000, 100000 and 100000. The tables go into a new directory in
 // the system's temporary directory (TMPDIR moves it), removed at the end;
 // --keep leaves them in DIR (created when missing) for inspection. --only
@@ -49,11 +49,14 @@
 // SQLite keeps its default page cache of 2000 KiB per connection, and the
 // engine's session gets 1000 KiB of record buffers per table and 1000 KiB of
 // page buffers shared by the table's three B-trees (primary, "API", record
-// slots). --engine-buffers-kb K gives the engine K KiB of record buffers per
-// table and K KiB of page buffers per index instead (0: the session's
-// defaults, as the catalog builder runs it).
+// slots). --cache-kb K gives both engines K KiB instead of 2000 (SQLite's
+// cache_size, split the same way for the engine). --engine-buffers-kb K
+// gives the engine K KiB of record buffers per table and K KiB of page
+// buffers per index instead (0: the session's defaults). The last line is
+// the process's peak resident set: with --only, that engine's.
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cctype>
@@ -112,6 +115,7 @@ struct TOptions {
   int64_t Lookups = 100000;
   std::string KeepDir;           //!< "" for a temporary directory
   int64_t EngineBuffersKb = -1;  //!< -1: matched to SQLite's cache; 0: the session's defaults
+  int64_t CacheKb = 2000;        //!< SQLite's cache, and the engine's when matched
   bool RunEngine = true;
   bool RunSqlite = true;
 };
@@ -137,6 +141,11 @@ bool ParseOptions(int argc, char** argv, TOptions* options) {
       if (!ParseCount(value, &options->Lookups)) return false;
     } else if (flag == "--engine-buffers-kb") {
       if (!ParseCount(value, &options->EngineBuffersKb) || options->EngineBuffersKb > 1048576) {
+        return false;
+      }
+    } else if (flag == "--cache-kb") {
+      if (!ParseCount(value, &options->CacheKb) || options->CacheKb < 64 ||
+          options->CacheKb > 4194304) {
         return false;
       }
     } else if (flag == "--keep") {
@@ -401,18 +410,16 @@ std::string ReadValues(vevura::TConstRecordImage record, const TCatalogFields& f
 
 // The timed operations of both sides stay out of line, so that a profile
 // tells them apart.
-//! SQLite's default page cache in KiB, the budget the engine is given too.
-constexpr int32_t kMatchedCacheKb = 2000;
 
 class TEngineSide {
  public:
   //! Tables in dir; buffers_kb KiB of record buffers per table and of page
-  //! buffers per index, the session's defaults for 0, or for -1 the budget
-  //! of SQLite's default cache split between records and the three B-trees.
-  TEngineSide(const std::string& dir, int64_t buffers_kb) {
+  //! buffers per index, the session's defaults for 0, or for -1 SQLite's
+  //! cache of cache_kb KiB split between records and the three B-trees.
+  TEngineSide(const std::string& dir, int64_t buffers_kb, int64_t cache_kb) {
     if (buffers_kb < 0) {
-      session_.SetDataBufferSize(kMatchedCacheKb / 2 * 1024);
-      session_.SetIndexBufferSize(kMatchedCacheKb / 2 / 3 * 1024);
+      session_.SetDataBufferSize(static_cast<int32_t>(cache_kb / 2 * 1024));
+      session_.SetIndexBufferSize(static_cast<int32_t>(cache_kb / 2 / 3 * 1024));
     } else if (buffers_kb > 0) {
       const auto bytes = static_cast<int32_t>(buffers_kb * 1024);
       session_.SetDataBufferSize(bytes);
@@ -574,16 +581,18 @@ using TSqliteStatement = std::unique_ptr<sqlite3_stmt, TSqliteFinalize>;
   throw std::runtime_error("SQLite: " + what + ": " + sqlite3_errmsg(db));
 }
 
-TSqliteDb OpenSqlite(const std::string& path) {
+void Exec(sqlite3* db, const std::string& sql) {
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) RaiseSqlite(db, sql);
+}
+
+//! A connection to path with a page cache of cache_kb KiB.
+TSqliteDb OpenSqlite(const std::string& path, int64_t cache_kb) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open(path.c_str(), &db);
   TSqliteDb owned(db);
   if (rc != SQLITE_OK) RaiseSqlite(db, "open " + path);
+  Exec(db, "PRAGMA cache_size=-" + std::to_string(cache_kb));
   return owned;
-}
-
-void Exec(sqlite3* db, const std::string& sql) {
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) RaiseSqlite(db, sql);
 }
 
 TSqliteStatement Prepare(sqlite3* db, const std::string& sql) {
@@ -657,7 +666,7 @@ void BindValues(sqlite3_stmt* statement, const TCatalogValues& v) {
 
 class TSqliteSide {
  public:
-  explicit TSqliteSide(std::string dir) : dir_(std::move(dir)) {}
+  TSqliteSide(std::string dir, int64_t cache_kb) : dir_(std::move(dir)), cache_kb_(cache_kb) {}
 
   std::string PathOf(const std::string& table) const { return dir_ + table + kSqliteExtension; }
 
@@ -667,7 +676,7 @@ class TSqliteSide {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
       platform::Fs().Remove(PathOf(table) + suffix);
     }
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     if (shared) Exec(db.get(), "PRAGMA journal_mode=WAL");
     Exec(db.get(),
          "CREATE TABLE LICCATALOG (RECID INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, "
@@ -684,7 +693,7 @@ class TSqliteSide {
     std::vector<TCatalogValues> chunk;
     TStopwatch watch;
     watch.Start();
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     Exec(db.get(), "PRAGMA synchronous=OFF");
     Exec(db.get(), exclusive ? "PRAGMA journal_mode=OFF" : "PRAGMA journal_mode=WAL");
     if (exclusive) Exec(db.get(), "BEGIN");
@@ -714,7 +723,7 @@ class TSqliteSide {
     TReadResult result;
     TStopwatch watch;
     watch.Start();
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     TSqliteStatement select = Prepare(db.get(), kSqliteLookup);
     TChecksum sum;
     for (const std::string& probe : probes) {
@@ -742,7 +751,7 @@ class TSqliteSide {
     TReadResult result;
     TStopwatch watch;
     watch.Start();
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     TSqliteStatement select = Prepare(db.get(), kSqliteScan);
     TChecksum sum;
     std::string previous;
@@ -768,7 +777,7 @@ class TSqliteSide {
     TReadResult result;
     TStopwatch watch;
     watch.Start();
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     TSqliteStatement count = Prepare(db.get(), SqliteFilterCount(query));
     if (sqlite3_step(count.get()) != SQLITE_ROW) RaiseSqlite(db.get(), "count");
     result.Counted = sqlite3_column_int64(count.get(), 0);
@@ -796,7 +805,7 @@ class TSqliteSide {
 
   //! SQLite's plan for sql, one step per line.
   std::string Plan(const std::string& table, const std::string& sql) const {
-    TSqliteDb db = OpenSqlite(PathOf(table));
+    TSqliteDb db = OpenSqlite(PathOf(table), cache_kb_);
     TSqliteStatement explain = Prepare(db.get(), "EXPLAIN QUERY PLAN " + sql);
     std::string plan;
     while (sqlite3_step(explain.get()) == SQLITE_ROW) {
@@ -808,6 +817,7 @@ class TSqliteSide {
 
  private:
   std::string dir_;  //!< ends with "/"
+  int64_t cache_kb_;
 };
 
 // ----- Report -----
@@ -893,6 +903,13 @@ std::string Abridged(const std::string& text) {
 // ----- The run -----
 
 //! The directory the tables go into, ending with "/".
+//! The most memory the process has had resident, in KiB.
+int64_t PeakResidentKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
 std::string WorkDirectory(const TOptions& options) {
   std::string dir = options.KeepDir.empty() ? platform::TempDirectory() + "engine_vs_sqlite_" +
                                                   std::to_string(platform::CurrentProcessId())
@@ -912,10 +929,11 @@ int Run(const TOptions& options) {
       "no syncs; each time runs from opening to closing the table; "
       "engine/SQLite below 1: the engine is faster (by wall time)\n");
   vevura::StartEngine();
-  auto engine_side = std::make_unique<TEngineSide>(dir, options.EngineBuffersKb);
+  auto engine_side = std::make_unique<TEngineSide>(dir, options.EngineBuffersKb, options.CacheKb);
   TEngineSide& engine = *engine_side;
-  std::printf("engine buffers: %s\n\n", engine.Buffers().c_str());
-  TSqliteSide sqlite(dir);
+  std::printf("engine buffers: %s\n", engine.Buffers().c_str());
+  TSqliteSide sqlite(dir, options.CacheKb);
+  std::printf("SQLite cache: %" PRId64 " KiB per connection\n\n", options.CacheKb);
   const std::vector<std::string> probes = MakeProbes(options.ExclusiveRecords, options.Lookups);
   const std::vector<TFilterQuery> queries = FilterQueries();
   int64_t passing[2];
@@ -1003,6 +1021,7 @@ int Run(const TOptions& options) {
   std::printf("\nfile sizes\n");
   PrintSizes(dir, kExclusiveTable);
   PrintSizes(dir, kSharedTable);
+  std::printf("\npeak resident set %.1f MB\n", static_cast<double>(PeakResidentKb()) / 1024.0);
 
   engine_side.reset();
   vevura::StopEngine();
@@ -1017,7 +1036,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: %s [--n-exclusive N] [--n-shared N] [--lookups N] [--keep DIR] "
-                 "[--only engine|sqlite] [--engine-buffers-kb K]\n",
+                 "[--only engine|sqlite] [--engine-buffers-kb K] [--cache-kb K]\n",
                  argv[0]);
     return 1;
   }
