@@ -349,11 +349,14 @@ bool TDataCursor::ReplaceKeys(std::span<const uint8_t> old_record, std::span<con
   bool changed = false;
   for (uint8_t index : KeyedIndexes()) {
     const TKeyContext& context = Keys(index).Context;
-    TKey old_key = old_record.empty() ? TKey() : BuildKey(context, old_record.first(record_size_));
-    TKey key = record.empty() ? TKey() : BuildKey(context, record.first(record_size_));
-    if (old_key == key) continue;
-    if (!old_key.empty()) DeleteKeyLogged(index, old_key.data(), n);
-    if (!key.empty()) InsertKeyLogged(index, key.data(), n);
+    old_key_buffer_.resize(old_record.empty() ? 0 : context.KeyLength);
+    key_buffer_.resize(record.empty() ? 0 : context.KeyLength);
+    if (!old_record.empty())
+      BuildKey(context, old_record.first(record_size_), old_key_buffer_.data());
+    if (!record.empty()) BuildKey(context, record.first(record_size_), key_buffer_.data());
+    if (old_key_buffer_ == key_buffer_) continue;
+    if (!old_key_buffer_.empty()) DeleteKeyLogged(index, old_key_buffer_.data(), n);
+    if (!key_buffer_.empty()) InsertKeyLogged(index, key_buffer_.data(), n);
     changed = true;
   }
   return changed;

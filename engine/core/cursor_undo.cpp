@@ -14,7 +14,7 @@
 namespace vevura {
 
 void TDataCursor::BeginUndoLog(int32_t n) {
-  undo_.Keys.clear();
+  undo_.KeyCount = 0;
   undo_.Header = table_->DataFile().Header();
   undo_.ActiveRecords = table_->IndexFile().GetActiveRecordCount();
   undo_.Slot = n;
@@ -34,20 +34,30 @@ void TDataCursor::InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n) 
   } else {
     EditTree(index).InsertKey(key, static_cast<uint32_t>(n));
   }
-  undo_.Keys.push_back(
-      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), true, queued});
+  LogKeyChange(index, key, length, n, true, queued);
+}
+
+void TDataCursor::LogKeyChange(uint8_t index, const uint8_t* key, uint16_t length, int32_t n,
+                               bool inserted, bool queued) {
+  if (undo_.KeyCount == undo_.Keys.size()) undo_.Keys.emplace_back();
+  TUndoLog::TKeyChange& change = undo_.Keys[undo_.KeyCount++];
+  change.Index = index;
+  change.Key.assign(key, key + length);
+  change.Reference = static_cast<uint32_t>(n);
+  change.Inserted = inserted;
+  change.Queued = queued;
 }
 
 void TDataCursor::DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n) {
   const uint16_t length = Keys(index).Context.KeyLength;
   EditTree(index).DeleteKey(key);
-  undo_.Keys.push_back(
-      {index, std::vector<uint8_t>(key, key + length), static_cast<uint32_t>(n), false});
+  LogKeyChange(index, key, length, n, false, false);
 }
 
 bool TDataCursor::UndoInBuffers() {
   try {
-    for (auto change = undo_.Keys.rbegin(); change != undo_.Keys.rend(); ++change) {
+    for (size_t k = undo_.KeyCount; k-- > 0;) {
+      const TUndoLog::TKeyChange* change = &undo_.Keys[k];
       if (change->Queued &&
           table_->TakeBackQueuedKey(change->Index, change->Key.data(), change->Reference)) {
         continue;
@@ -59,7 +69,7 @@ bool TDataCursor::UndoInBuffers() {
         tree.InsertKey(change->Key.data(), change->Reference);
       }
     }
-    undo_.Keys.clear();
+    undo_.KeyCount = 0;
     table_->UndoBlobChanges();
     // The slot first: a new slot can only be reached while the header still
     // counts it.

@@ -168,10 +168,15 @@ void TDataCursor::LoadIndexKeys() {
     text_rules_ = std::make_unique<TTextIndexRules>(
         ReadTextIndexRules(index_file, data.LanguageId(), data.SortId()));
   }
+  keyed_indexes_.clear();
+  for (uint8_t n = 0; n <= kMaxSecondaryIndexes; ++n) {
+    if (keys_[n] != nullptr) keyed_indexes_.push_back(n);
+  }
 }
 
 void TDataCursor::ReleaseBuffers() {
   for (auto& keys : keys_) keys.reset();
+  keyed_indexes_.clear();
   text_rules_.reset();
   active_.reset();
   filters_.clear();
@@ -333,14 +338,6 @@ TBTree TDataCursor::EditTree(uint8_t index) {
 bool TDataCursor::QueuesKeysOf(uint8_t index) const {
   return index != 0 && index != kSlotIndex && index != kTextIndex && table_->QueuesKeys() &&
          !Keys(index).Context.Unique;
-}
-
-std::vector<uint8_t> TDataCursor::KeyedIndexes() const {
-  std::vector<uint8_t> indexes;
-  for (uint8_t n = 0; n <= kMaxSecondaryIndexes; ++n) {
-    if (keys_[n] != nullptr) indexes.push_back(n);
-  }
-  return indexes;
 }
 
 uint32_t TDataCursor::TableLcid() const {

@@ -353,7 +353,7 @@ class TDataCursor final : public TCursorTableLocks,
   bool QueuesKeysOf(uint8_t index) const;
   //! The indexes a change maintains, in slot order: 0 when the table has a
   //! primary index, then 1 to the secondary count.
-  std::vector<uint8_t> KeyedIndexes() const;
+  const std::vector<uint8_t>& KeyedIndexes() const { return keyed_indexes_; }
   //! Key length of the active index (the bookmark length in index order).
   uint16_t KeyLength() const;
   //! The record storage of the table.
@@ -500,7 +500,10 @@ class TDataCursor final : public TCursorTableLocks,
       bool Inserted = false;
       bool Queued = false;  //!< the key went to the table's batch, not the tree
     };
-    std::vector<TKeyChange> Keys;    //!< index changes, in the order made
+    //! Index changes, in the order made: the first KeyCount entries (the
+    //! others are kept for their buffers).
+    std::vector<TKeyChange> Keys;
+    size_t KeyCount = 0;
     TDataHeader Header;              //!< the data header before the change
     int32_t ActiveRecords = 0;       //!< the active record count before it
     int32_t Slot = 0;                //!< the record slot the change concerns
@@ -509,6 +512,8 @@ class TDataCursor final : public TCursorTableLocks,
   //! Starts the log of a change of record slot n (cursor_undo.cpp).
   void BeginUndoLog(int32_t n);
   void InsertKeyLogged(uint8_t index, const uint8_t* key, int32_t n);
+  void LogKeyChange(uint8_t index, const uint8_t* key, uint16_t length, int32_t n, bool inserted,
+                    bool queued);
   void DeleteKeyLogged(uint8_t index, const uint8_t* key, int32_t n);
   //! Takes the logged change back in the buffers; false when that failed.
   bool UndoInBuffers();
@@ -666,10 +671,14 @@ class TDataCursor final : public TCursorTableLocks,
   bool has_defaults_ = false;  //!< some field has a default value
   bool has_checks_ = false;    //!< some field has required, minimum or maximum
 
-  std::array<std::shared_ptr<TIndexKeys>, kIndexCount> keys_;  //!< per index, when defined
-  std::unique_ptr<TTextIndexRules> text_rules_;                //!< the word index's rules
-  TBTreePath path_;                                            //!< the position's descent
-  TBTreePath edit_path_;                                       //!< descents of changes
+  std::array<std::shared_ptr<TIndexKeys>, kIndexCount> keys_;
+  //! The indexes 0 to 30 the table defines, in number order.
+  std::vector<uint8_t> keyed_indexes_;
+  //! Key buffers of ReplaceKeys, kept between posts.
+  std::vector<uint8_t> old_key_buffer_, key_buffer_;  //!< per index, when defined
+  std::unique_ptr<TTextIndexRules> text_rules_;       //!< the word index's rules
+  TBTreePath path_;                                   //!< the position's descent
+  TBTreePath edit_path_;                              //!< descents of changes
 
   uint8_t active_index_ = 0;          //!< 0 to 30, or kNoIndex
   bool record_number_order_ = false;  //!< see RecordNumberOrder
