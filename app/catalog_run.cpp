@@ -9,6 +9,15 @@
 
 namespace vevura::app {
 
+namespace {
+
+//! Bytes of record buffers the catalog table keeps.
+constexpr int32_t kRunDataBufferSize = 2 << 20;
+//! Bytes of pages cached per index of the catalog table.
+constexpr int32_t kRunIndexBufferSize = 1 << 20;
+
+}  // namespace
+
 TCatalogRun::TCatalogRun(TComponent* owner)
     : session_(owner), database_(owner), table_(owner), data_source_(owner) {
   session_.SetName("VEVURASession1");
@@ -19,6 +28,11 @@ TCatalogRun::TCatalogRun(TComponent* owner)
   session_.SetLockWaitTime(100);
   session_.SetLockProtocol(lpPessimistic);
   session_.SetProgressSteps(20);
+  // A desktop machine's share for the catalog instead of the engine's
+  // 16 KiB: the table's records and each of its indexes get their working
+  // set of a large run.
+  session_.SetDataBufferSize(kRunDataBufferSize);
+  session_.SetIndexBufferSize(kRunIndexBufferSize);
   session_.SetSessionType(stLocal);
   session_.SetRemoteType(rtLAN);
   session_.SetRemoteAddress("127.0.0.1");

@@ -136,10 +136,10 @@ void TVEVURASession::PassSettings() {
   engine_->SetLockWaitTime(lock_wait_time_);
   engine_->SetLockProtocol(lock_protocol_);
   engine_->SetProgressSteps(progress_steps_);
-  engine_->SetDataBufferSize(kSessionDataBufferSize);
+  engine_->SetDataBufferSize(data_buffer_size_);
   engine_->SetDataBufferCount(kSessionDataBufferCount);
-  engine_->SetIndexBufferSize(kSessionIndexBufferSize);
-  engine_->SetBlobBufferSize(kSessionBlobBufferSize);
+  engine_->SetIndexBufferSize(index_buffer_size_);
+  engine_->SetBlobBufferSize(blob_buffer_size_);
   engine_->SetBlobBufferCount(kSessionBlobBufferCount);
 }
 
@@ -294,6 +294,24 @@ void TVEVURASession::PassLive(const std::function<void(TDataSession&)>& pass) {
   if (!Active()) return;
   std::lock_guard guard(list_.ComponentLock());
   if (engine_ != nullptr) pass(*engine_);
+}
+
+void TVEVURASession::SetDataBufferSize(int32_t bytes) {
+  if (bytes < 1) return;
+  data_buffer_size_ = bytes;
+  PassLive([bytes](TDataSession& engine) { engine.SetDataBufferSize(bytes); });
+}
+
+void TVEVURASession::SetIndexBufferSize(int32_t bytes) {
+  if (bytes < 1) return;
+  index_buffer_size_ = bytes;
+  PassLive([bytes](TDataSession& engine) { engine.SetIndexBufferSize(bytes); });
+}
+
+void TVEVURASession::SetBlobBufferSize(int32_t bytes) {
+  if (bytes < 1) return;
+  blob_buffer_size_ = bytes;
+  PassLive([bytes](TDataSession& engine) { engine.SetBlobBufferSize(bytes); });
 }
 
 void TVEVURASession::SetForceBufferFlush(bool force) {

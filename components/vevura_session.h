@@ -65,6 +65,17 @@ class TVEVURASession : public TComponent {
   //! default session and leaves the list.
   ~TVEVURASession() override;
 
+  // ----- Buffer sizes (not published) -----
+  //! Bytes of record buffers each table keeps, of index pages cached per
+  //! index and of BLOB blocks kept; the engine session's defaults until
+  //! set. A table takes them when it opens. Values below 1 are ignored.
+  int32_t DataBufferSize() const { return data_buffer_size_; }
+  void SetDataBufferSize(int32_t bytes);
+  int32_t IndexBufferSize() const { return index_buffer_size_; }
+  void SetIndexBufferSize(int32_t bytes);
+  int32_t BlobBufferSize() const { return blob_buffer_size_; }
+  void SetBlobBufferSize(int32_t bytes);
+
   // ----- Published properties -----
   std::string EngineVersion() const;
   //! Writing the version has no effect.
@@ -210,6 +221,9 @@ class TVEVURASession : public TComponent {
   TSessionType session_type_ = stLocal;
   TRemoteSettings remote_;  //!< remote settings; the port is kept apart
   int32_t remote_port_ = 12005;
+  int32_t data_buffer_size_ = kSessionDataBufferSize;
+  int32_t index_buffer_size_ = kSessionIndexBufferSize;
+  int32_t blob_buffer_size_ = kSessionBlobBufferSize;
 };
 
 }  // namespace vevura
