@@ -129,8 +129,9 @@ void TDataTable::DiscardBuffers(bool trim, bool reread) {
 
 namespace {
 
-//! Least a table's key batches may hold before they go into their indexes:
-//! a batch gains only while it holds several keys for most leaves.
+//! Least a table's key batches may hold before they go into their indexes
+//! (more when an index may cache more): a batch gains only while it holds
+//! several keys for most leaves.
 constexpr size_t kMinQueuedKeyBytes = size_t{4} << 20;
 
 }  // namespace
@@ -146,7 +147,7 @@ void TDataTable::QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> com
   batch->Add(key, reference);
   queued_key_bytes_ += batch->Bytes() - before;
   const size_t budget =
-      std::max(kMinQueuedKeyBytes, size_t{8} * static_cast<size_t>(std::max(IndexBufferSize(), 0)));
+      std::max(kMinQueuedKeyBytes, static_cast<size_t>(std::max(IndexBufferSize(), 0)));
   if (queued_key_bytes_ > budget) InsertQueuedKeys();
 }
 
