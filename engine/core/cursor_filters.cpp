@@ -828,11 +828,13 @@ TEvaluationContext TDataCursor::EvaluationContext() {
 void TDataCursor::NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,
                                        TRecordsBitmap& b) {
   const TEvaluationContext context = EvaluationContext();
+  TScopedValue<const TRecordsBitmap*> walk(walked_bits_, &b);
+  std::vector<uint8_t> image;
   int32_t position = 0;
   int32_t passed = 0;
   while (b.FindNext(position, 1, passed)) {
     TRecordRef record = FetchRecord(position, rdForward);
-    const std::vector<uint8_t> image(record->Data().begin(), record->Data().end());
+    image.assign(record->Data().begin(), record->Data().end());
     record.Release();
     const bool passes =
         node != nullptr ? RecordPasses(*node, image, context) : (*callback)(*this, image, position);

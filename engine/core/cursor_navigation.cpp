@@ -54,14 +54,13 @@ int TDataCursor::CompareActive(const uint8_t* a, const uint8_t* b) const {
   return Keys(active_index_).Comparer.CompareKeys(a, b, KeyLength());
 }
 
-bool TDataCursor::InRange(const TIndexPosition& pos) const {
-  if (span_ != nullptr && (CompareSpan(pos.Key.data(), span_->Low.data(), span_->Prefix) < 0 ||
-                           CompareSpan(pos.Key.data(), span_->High.data(), span_->Prefix) > 0)) {
+bool TDataCursor::KeyInRange(const uint8_t* key) const {
+  if (span_ != nullptr && (CompareSpan(key, span_->Low.data(), span_->Prefix) < 0 ||
+                           CompareSpan(key, span_->High.data(), span_->Prefix) > 0)) {
     return false;
   }
   if (!range_active_) return true;
-  return CompareActive(pos.Key.data(), range_low_.data()) >= 0 &&
-         CompareActive(pos.Key.data(), range_high_.data()) <= 0;
+  return CompareActive(key, range_low_.data()) >= 0 && CompareActive(key, range_high_.data()) <= 0;
 }
 
 bool TDataCursor::EdgeEntry(bool last, TIndexPosition* pos) {
@@ -246,6 +245,7 @@ void TDataCursor::Last() {
 int TDataCursor::Next(TRecordImage buffer) {
   RequireCallerBuffer(buffer);
   return ReadBracket([&] {
+    TScopedValue<bool> stepping(stepping_, true);
     direction_ = rdForward;
     if (bof_) {
       if (!GoToEdge(false)) SetEmpty();
@@ -261,6 +261,7 @@ int TDataCursor::Next(TRecordImage buffer) {
 int TDataCursor::Prior(TRecordImage buffer) {
   RequireCallerBuffer(buffer);
   return ReadBracket([&] {
+    TScopedValue<bool> stepping(stepping_, true);
     direction_ = rdBackward;
     if (eof_) {
       if (!GoToEdge(true)) SetEmpty();

@@ -267,20 +267,38 @@ bool TDataCursor::BeforeBlockRead() {
   return BeforeDiskRead();
 }
 
-int32_t TDataCursor::ReadAheadRun(int32_t number, TRecordDirection direction, int32_t limit) {
-  // With a filter, or in record-number order, the cursor shows only the
-  // records of its bitmap: the read reaches the last of them among the next
-  // limit records, and only the record itself when none is near.
-  const TRecordsBitmap* shown = filtering_ ? visible_.get() : active_.get();
-  if ((!filtering_ && !record_number_order_) || shown == nullptr) return limit;
-  const int32_t step = direction == rdForward ? 1 : -1;
-  int32_t run = 1;
-  for (int32_t k = 1; k < limit; ++k) {
-    const int32_t n = number + k * step;
-    if (n < 1 || n > shown->Size()) break;
-    if (shown->Test(n)) run = k + 1;
+void TDataCursor::ReadAheadRecords(int32_t number, TRecordDirection direction, int32_t limit,
+                                   std::vector<int32_t>& numbers) {
+  const bool forward = direction == rdForward;
+  const TRecordsBitmap* bits = walked_bits_;
+  if (bits == nullptr && stepping_ && number == record_number_) {
+    if (record_number_order_) {
+      bits = &OrderBits();
+    } else if (pos_.OnEntry()) {
+      // The entries after the position, as far as the leaves in memory go;
+      // only those a step can stand on.
+      limit = std::min(limit, kIndexReadAheadRecords);
+      auto visit = [&](const uint8_t* key, uint32_t reference) {
+        const auto n = static_cast<int32_t>(reference);
+        if (reference <= INT32_MAX && Visible(n)) {
+          if (!KeyInRange(key)) return false;
+          numbers.push_back(n);
+        }
+        return static_cast<int32_t>(numbers.size()) < limit;
+      };
+      Tree(active_index_).EntriesAhead(pos_, forward, kIndexReadAheadLeaves, visit);
+      return;
+    }
   }
-  return run;
+  if (bits == nullptr) return;
+  int32_t position = number;
+  int32_t passed = 0;
+  for (int32_t k = 0; k < limit; ++k) {
+    if (!(forward ? bits->FindNext(position, 1, passed) : bits->FindPrior(position, 1, passed))) {
+      return;
+    }
+    numbers.push_back(position);
+  }
 }
 
 void TDataCursor::CheckRestart() {

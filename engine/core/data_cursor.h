@@ -23,7 +23,12 @@
 // shows another user's change, the operation starts again from the position
 // it began on, after the cursor was refreshed: the cursor goes back to the
 // record it stood on, or to its nearest neighbour in index order when that
-// record is gone.
+// record is gone. A step whose record is not cached reads, under the same
+// lock, the records the next entries of the position's leaf name (or the
+// next records of the bitmap in record-number order), so that a scan takes
+// the lock once per many records; a record-by-record filter reads its
+// bitmap's records the same way. Other reads (lookups, bookmarks, edits)
+// read just their record.
 //
 // Editing: every change runs under the table's write lock and the record
 // lock of the record concerned; every unique index is checked before the
@@ -81,6 +86,10 @@ inline constexpr int kCursorOnRecord = 0;
 inline constexpr int kMaxOpenBlobs = 128;
 //! Bytes of a record-number bookmark.
 inline constexpr size_t kRecordBookmarkSize = 4;
+//! Records a step in index order reads ahead at most on a miss, and the
+//! leaves (the position's and those beyond it in memory) it looks at.
+inline constexpr int32_t kIndexReadAheadRecords = 128;
+inline constexpr int kIndexReadAheadLeaves = 4;
 
 using TBookmark = std::vector<uint8_t>;
 
@@ -275,7 +284,8 @@ class TDataCursor final : public TCursorTableLocks,
   bool BeforePageRead() override;
   bool BeforeRecordRead() override;
   bool BeforeBlockRead() override;
-  int32_t ReadAheadRun(int32_t number, TRecordDirection direction, int32_t limit) override;
+  void ReadAheadRecords(int32_t number, TRecordDirection direction, int32_t limit,
+                        std::vector<int32_t>& numbers) override;
 
  protected:
   // TCursorTableLocks
@@ -324,6 +334,16 @@ class TDataCursor final : public TCursorTableLocks,
   struct TBracketEnd {
     TDataCursor& Cursor;
     ~TBracketEnd() { Cursor.EndBracket(); }
+  };
+  //! Gives a member another value for the life of the scope.
+  template <typename T>
+  struct TScopedValue {
+    TScopedValue(T& value, T during) : Value(value), Saved(value) { Value = during; }
+    ~TScopedValue() { Value = Saved; }
+    TScopedValue(const TScopedValue&) = delete;
+    TScopedValue& operator=(const TScopedValue&) = delete;
+    T& Value;
+    T Saved;
   };
   //! Runs op; after a restart goes back to the position op began on and
   //! runs it again.
@@ -385,7 +405,9 @@ class TDataCursor final : public TCursorTableLocks,
   //! Index order: the first or last entry within the range; false when none.
   bool EdgeEntry(bool last, TIndexPosition* pos);
   //! pos lies within the range.
-  bool InRange(const TIndexPosition& pos) const;
+  bool InRange(const TIndexPosition& pos) const { return KeyInRange(pos.Key.data()); }
+  //! A key of the active index lies within the range (and the filters' span).
+  bool KeyInRange(const uint8_t* key) const;
   //! Takes pos as the position and its record as current.
   void StandOn(const TIndexPosition& pos);
   //! Takes record number n as the position (record-number order).
@@ -687,6 +709,11 @@ class TDataCursor final : public TCursorTableLocks,
   bool bof_ = false;
   bool eof_ = false;
   TRecordDirection direction_ = rdForward;  //!< of the last move, for read-ahead
+  //! A step (Next, Prior) is under way: a miss of its record reads the
+  //! records of the next entries or bits along with it.
+  bool stepping_ = false;
+  //! The bitmap a record-by-record walk goes through, read ahead along.
+  const TRecordsBitmap* walked_bits_ = nullptr;
   int32_t record_number_ = 0;               //!< the current record, 0 for none
   std::vector<uint8_t> current_;            //!< stored image of the current record
   std::unique_ptr<TRecordsBitmap> active_;  //!< active records (record-number order)

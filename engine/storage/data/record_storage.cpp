@@ -66,7 +66,11 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
   }
   if (cursor != nullptr && !cursor->BeforeRecordRead()) return nullptr;
   if (number > host_.RecordHeader().NextRecordNumber) Corrupt();
-  ReadRun(number, RunLength(cursor, number, direction, cursor_read_ahead, read_ahead), direction);
+  if (read_ahead && cursor_read_ahead && cursor != nullptr) {
+    ReadAhead(*cursor, number, direction);
+  } else {
+    ReadRun(number, RunLength(number, direction, read_ahead), direction);
+  }
   TRecord* loaded = cache_.Find(number);
   if (loaded == nullptr) Corrupt();
   loaded->Pin();
@@ -114,15 +118,18 @@ TRecord* TRecordStorage::TakeBuffer(int32_t number) {
   return reused;
 }
 
-int32_t TRecordStorage::RunLength(TRecordClient* cursor, int32_t number, TRecordDirection direction,
-                                  bool cursor_read_ahead, bool read_ahead) const {
+int32_t TRecordStorage::RunLength(int32_t number, TRecordDirection direction,
+                                  bool read_ahead) const {
   if (!read_ahead) return 1;
-  // Never past either end of the file, whatever the cursor asks for.
+  // Never past either end of the file.
   int32_t remaining =
       direction == rdForward ? host_.RecordHeader().NextRecordNumber - number : number;
-  int32_t limit = std::max(std::min(read_ahead_count_, remaining), 1);
-  if (!cursor_read_ahead || cursor == nullptr) return limit;
-  return std::clamp(cursor->ReadAheadRun(number, direction, read_ahead_count_), 1, limit);
+  return std::max(std::min(read_ahead_count_, remaining), 1);
+}
+
+int32_t TRecordStorage::ReadAheadLimit() const {
+  const auto size = static_cast<int32_t>(RecordSize());
+  return std::max(std::min(kReadAheadBytes / size, cache_.Capacity() / 2), 0);
 }
 
 void TRecordStorage::ReadRun(int32_t number, int32_t count, TRecordDirection direction) {
@@ -140,15 +147,71 @@ void TRecordStorage::LoadRun(int32_t first, int32_t images, TRecordDirection dir
   const size_t size = RecordSize();
   for (int32_t k = 0; k < images; ++k) {
     const int32_t i = direction == rdForward ? images - 1 - k : k;
-    const int32_t record = first + i;
-    uint8_t* image = read_buffer_.data() + static_cast<size_t>(i) * size;
-    TRecord* buffer = cache_.Find(record);
-    if (buffer == nullptr) {
-      TakeBuffer(record)->LoadFrom(image);
-    } else if (!buffer->Pinned() && !buffer->Dirty()) {
-      buffer->LoadFrom(image);
-    }
+    LoadImage(first + i, read_buffer_.data() + static_cast<size_t>(i) * size);
   }
+}
+
+void TRecordStorage::LoadImage(int32_t record, uint8_t* image) {
+  TRecord* buffer = cache_.Find(record);
+  if (buffer == nullptr) {
+    TakeBuffer(record)->LoadFrom(image);
+  } else if (!buffer->Pinned() && !buffer->Dirty()) {
+    buffer->LoadFrom(image);
+  }
+}
+
+void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDirection direction) {
+  wanted_.clear();
+  const int32_t limit = ReadAheadLimit();
+  if (limit > 0) cursor.ReadAheadRecords(number, direction, limit, wanted_);
+  if (wanted_.size() > static_cast<size_t>(limit)) wanted_.resize(static_cast<size_t>(limit));
+  // Cached buffers are as current as the disk (the change check of this miss
+  // dropped them otherwise), and dirty or pinned ones must stay as they are.
+  const int32_t slots = host_.RecordHeader().NextRecordNumber - 1;
+  std::erase_if(wanted_, [&](int32_t n) {
+    return n < 1 || n > slots || n == number || cache_.Peek(n) != nullptr;
+  });
+  wanted_.push_back(number);
+  std::sort(wanted_.begin(), wanted_.end());
+  wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+  const auto size = static_cast<int32_t>(RecordSize());
+  const int32_t gap = kReadAheadGapBytes / size;
+  const int32_t span = std::max(kReadAheadBytes / size, 1);
+  auto own_first = wanted_.cend();
+  auto own_last = wanted_.cend();
+  for (auto first = wanted_.cbegin(); first != wanted_.cend();) {
+    auto last = first + 1;
+    while (last != wanted_.cend() && *last - *(last - 1) - 1 <= gap && *last - *first < span) {
+      ++last;
+    }
+    if (number >= *first && number <= *(last - 1)) {
+      own_first = first;
+      own_last = last;
+    } else {
+      ReadSpan(first, last, 0);
+    }
+    first = last;
+  }
+  ReadSpan(own_first, own_last, number);
+}
+
+void TRecordStorage::ReadSpan(std::vector<int32_t>::const_iterator first,
+                              std::vector<int32_t>::const_iterator last, int32_t number) {
+  const int32_t low = *first;
+  const int32_t high = *(last - 1);
+  const size_t size = RecordSize();
+  const auto length = static_cast<int64_t>(high - low + 1) * static_cast<int64_t>(size);
+  TReadWindow window(window_first_, window_last_, low, high);
+  uint8_t* bytes = RoomFor(read_buffer_, static_cast<size_t>(length));
+  // The file layer raises VEVURA_READERR for a short read unless it is allowed.
+  const int64_t got =
+      host_.RecordFile().ReadAt(RecordOffset(low), bytes, length, ShortReadAllowed());
+  const int64_t images = got / static_cast<int64_t>(size);
+  auto image = [&](int32_t n) { return bytes + static_cast<size_t>(n - low) * size; };
+  for (auto it = first; it != last; ++it) {
+    if (*it != number && *it - low < images) LoadImage(*it, image(*it));
+  }
+  if (number != 0 && number - low < images) LoadImage(number, image(number));
 }
 
 // ---------------------------------------------------------------------------

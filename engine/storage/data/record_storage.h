@@ -10,9 +10,16 @@
 // deletes push on it. A table without a primary index never reuses a slot:
 // every insert appends.
 //
-// Reading: a miss reads a run of neighbouring records in one call, up to
-// 8192 bytes, in the cursor's direction of travel, so that a sequential scan
-// reads each stretch of the file once. Writing: dirty buffers are written
+// Reading: a miss of a cursor that reads ahead asks the cursor which records
+// it will read next (the next entries of its index, the next records of its
+// bitmap) and reads them with the record, all under the read lock the miss
+// takes: sorted, in exact runs of consecutive record numbers (runs a few
+// records apart are read as one, which costs less than another call), one
+// read per run, at most kReadAheadBytes per run and in all, into buffers
+// neither dirty nor pinned. A lookup reads just its record. A miss without
+// such a cursor reads a run of neighbouring records in one call, up to 8192
+// bytes, in the direction of travel, so that a sequential scan reads each
+// stretch of the file once. Writing: dirty buffers are written
 // back in runs of consecutive record numbers, one write per run, when the
 // shared table flushes or when the cache needs a buffer and every one is
 // dirty. A failed write leaves its buffers dirty, so nothing is lost.
@@ -48,8 +55,13 @@ namespace vevura {
 inline constexpr int32_t kMaxRecordNumber = 1000000000;
 //! The largest data file a table may grow to.
 inline constexpr int64_t kMaxDataFileSize = 128000000000;
-//! Bytes read at most per physical read of records.
+//! Bytes read at most per physical read of records without a cursor.
 inline constexpr int32_t kRecordReadBytes = 8192;
+//! Bytes a cursor's miss reads at most, per run and in all.
+inline constexpr int32_t kReadAheadBytes = 262144;
+//! Records between two runs of a cursor's miss that are read rather than
+//! skipped with a read of their own: up to this many bytes of them.
+inline constexpr int32_t kReadAheadGapBytes = 4096;
 //! The engine session's default record-buffer budget in bytes and in buffers.
 inline constexpr int32_t kDefaultRecordBufferBytes = 16384;
 inline constexpr int32_t kDefaultRecordBufferCount = 8192;
@@ -106,9 +118,12 @@ class TRecordClient {
   //! lock unless strict change detection has already checked. False when
   //! another user changed the table (buffers dropped, cursor refreshed).
   virtual bool BeforeRecordRead() = 0;
-  //! How many records, from number on in direction and counting it, the
-  //! cursor expects to read one after the other; at most limit.
-  virtual int32_t ReadAheadRun(int32_t number, TRecordDirection direction, int32_t limit) = 0;
+  //! Called on a miss of record number once BeforeRecordRead allowed the
+  //! read: appends to numbers the records the cursor expects to read next,
+  //! travelling in direction, soonest first, at most limit of them; none when
+  //! it reads just number. The storage reads them with number.
+  virtual void ReadAheadRecords(int32_t number, TRecordDirection direction, int32_t limit,
+                                std::vector<int32_t>& numbers) = 0;
 };
 
 class TRecordStorage final : public TRecordOwner {
@@ -134,9 +149,10 @@ class TRecordStorage final : public TRecordOwner {
 
   //! The buffer of record number, pinned. The next record number appends a
   //! slot: a zeroed live record, dirty, and the next record number grows.
-  //! A miss reads a run: with read_ahead, of cursor_read_ahead ? the
-  //! cursor's choice : as many records as remain in direction, at most
-  //! ReadAheadCount(); else of one record. nullptr when the cursor reports
+  //! A miss reads, with read_ahead and cursor_read_ahead, number and the
+  //! records the cursor names (see above); with read_ahead alone a run of as
+  //! many records as remain in direction, at most ReadAheadCount(); else
+  //! one record. nullptr when the cursor reports
   //! that another user changed the table: the caller starts again.
   //! VEVURA_FILECORRUPT for a number below 1 or beyond the next record
   //! number, or a record the file does not hold; VEVURA_TABLEFULL for an
@@ -176,8 +192,11 @@ class TRecordStorage final : public TRecordOwner {
 
   //! File offset of record number.
   int64_t RecordOffset(int32_t number) const;
-  //! Records per physical read.
+  //! Records per physical read without a cursor.
   int32_t ReadAheadCount() const { return read_ahead_count_; }
+  //! Records a cursor may name on a miss: kReadAheadBytes of them, at most
+  //! half the cache's capacity, so that they do not push each other out.
+  int32_t ReadAheadLimit() const;
   //! The cache, for inspection.
   const TRecordCache& Cache() const { return cache_; }
 
@@ -196,9 +215,8 @@ class TRecordStorage final : public TRecordOwner {
   //! room, else the least recently used clean unpinned buffer (writing dirty
   //! ones first unless in a transaction), else a spare with more room.
   TRecord* TakeBuffer(int32_t number);
-  //! Records to read from number on in direction.
-  int32_t RunLength(TRecordClient* cursor, int32_t number, TRecordDirection direction,
-                    bool cursor_read_ahead, bool read_ahead) const;
+  //! Records to read from number on in direction without a cursor.
+  int32_t RunLength(int32_t number, TRecordDirection direction, bool read_ahead) const;
   //! Reads the run of count records ending (backward) or starting (forward)
   //! at number and loads them into the cache, number last.
   void ReadRun(int32_t number, int32_t count, TRecordDirection direction);
@@ -206,6 +224,17 @@ class TRecordStorage final : public TRecordOwner {
   //! one farthest from the record asked for first, so that it ends up the
   //! most recently used.
   void LoadRun(int32_t first, int32_t images, TRecordDirection direction);
+  //! A miss of a cursor that reads ahead: number and the records the cursor
+  //! names that the file holds and the cache lacks, in runs; number's run
+  //! last and number loaded last, so that it is the most recently used.
+  void ReadAhead(TRecordClient& cursor, int32_t number, TRecordDirection direction);
+  //! Reads the records from *first to *(last - 1) in one call and loads the
+  //! images of the numbers in [first, last), number (when among them) last.
+  void ReadSpan(std::vector<int32_t>::const_iterator first,
+                std::vector<int32_t>::const_iterator last, int32_t number);
+  //! Loads image into the buffer of record, unless that buffer is dirty or
+  //! pinned.
+  void LoadImage(int32_t record, uint8_t* image);
   //! Writes one run of buffers with consecutive numbers.
   void WriteRun(const std::vector<TRecord*>& run);
   //! The chain's head, checked before an insert takes it.
@@ -229,6 +258,7 @@ class TRecordStorage final : public TRecordOwner {
   int32_t window_first_ = 0;           //!< first record of the read in progress, 0 for none
   int32_t window_last_ = -1;           //!< last record of the read in progress
   std::vector<uint8_t> read_buffer_;   //!< bytes of the run being read
+  std::vector<int32_t> wanted_;        //!< records a cursor's miss reads, sorted
   std::vector<uint8_t> write_buffer_;  //!< bytes of the run being written
   //! Numbers of the buffers that became dirty since the last write-back
   //! (and of those it left dirty); may repeat and name clean buffers.

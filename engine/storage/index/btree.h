@@ -69,6 +69,15 @@ class TBTree {
   //! The entry at a 0-based ordinal; false when ordinal is outside the index.
   bool SeekOrdinal(int64_t ordinal, TIndexPosition* pos);
 
+  //! Calls visit with the key and record number of each entry after pos
+  //! (forward) or before it, in that order, on pos's leaf and on the leaves
+  //! beyond it that the store holds in memory, at most max_leaves of them,
+  //! until visit returns false. Reads nothing and raises nothing: a hint for
+  //! read-ahead, empty when pos's leaf is not in memory or no longer holds
+  //! pos's entry at its place.
+  void EntriesAhead(const TIndexPosition& pos, bool forward, int max_leaves,
+                    const std::function<bool(const uint8_t* key, uint32_t reference)>& visit);
+
   // ----- Counting -----
   //! Entries in the index.
   int64_t KeyTotal();

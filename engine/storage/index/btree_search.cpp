@@ -178,6 +178,30 @@ bool TBTree::StepOnce(bool forward, TIndexPosition* pos) {
   return true;
 }
 
+void TBTree::EntriesAhead(const TIndexPosition& pos, bool forward, int max_leaves,
+                          const std::function<bool(const uint8_t*, uint32_t)>& visit) {
+  if (!pos.OnEntry() || pos.Key.size() != shape_.KeyLength) return;
+  TPageRef page(store_, store_.FetchCachedPage(index_, pos.Page));
+  if (!page || !page->IsLeaf() || pos.Entry < 1 || pos.Entry > page->EntryCount() ||
+      page->Reference(pos.Entry) != pos.Reference ||
+      std::memcmp(page->Key(pos.Entry), pos.Key.data(), shape_.KeyLength) != 0) {
+    return;
+  }
+  int entry = pos.Entry;
+  for (int leaves = 0;;) {
+    for (entry += forward ? 1 : -1; entry >= 1 && entry <= page->EntryCount();
+         entry += forward ? 1 : -1) {
+      if (!visit(page->Key(entry), page->Reference(entry))) return;
+    }
+    if (++leaves >= max_leaves) return;
+    const int32_t neighbour = forward ? page->Next() : page->Previous();
+    if (neighbour <= 0 || neighbour == page->PageNumber) return;
+    page = TPageRef(store_, store_.FetchCachedPage(index_, neighbour));
+    if (!page || !page->IsLeaf()) return;
+    entry = forward ? 0 : page->EntryCount() + 1;
+  }
+}
+
 void TBTree::CheckLeafLink(const TPage& from, const TPage& to, bool forward,
                            TIndexPosition* pos) const {
   // A link that does not lead on in key order (to the page itself, or back)

@@ -129,6 +129,7 @@ class TIndexFile : public TFileHandler, public TPageStore {
 
   // ----- Pages (TPageStore) -----
   TPage* FetchPage(uint8_t index, int32_t n, bool allocating) override;
+  TPage* FetchCachedPage(uint8_t index, int32_t n) override;
   void ReleasePage(TPage* page) override;
   TPage* AllocatePage(uint8_t index) override;
   void FreePage(TPage* page) override;

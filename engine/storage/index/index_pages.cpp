@@ -49,6 +49,12 @@ TPage* TIndexFile::FetchPage(uint8_t index, int32_t n, bool allocating) {
   return ReadPage(index, n, allocating);
 }
 
+TPage* TIndexFile::FetchCachedPage(uint8_t index, int32_t n) {
+  if (index >= kIndexCount || n <= 0) return nullptr;
+  TPage* page = caches_[index]->Find(n);
+  return page == nullptr ? nullptr : Pin(page);
+}
+
 TPage* TIndexFile::AppendPage(uint8_t index, int32_t n) {
   if (n > kMaxIndexPageNumber || OffsetOfPage(n) + kIndexPageSize > kMaxIndexFileSize) {
     RaiseTableError(VEVURA_TABLEFULL, table_name_);

@@ -26,6 +26,9 @@ class TPageStore {
   //! (of a page about to be reused) decodes only the page header. Raises
   //! VEVURA_INDEXCORRUPT for a page number that does not exist.
   virtual TPage* FetchPage(uint8_t index, int32_t n, bool allocating) = 0;
+  //! Page n of index, pinned, when the store has it in memory; nullptr
+  //! otherwise (nothing is read). Raises nothing.
+  virtual TPage* FetchCachedPage(uint8_t index, int32_t n) = 0;
   //! Lowers the pin count of a fetched page.
   virtual void ReleasePage(TPage* page) = 0;
   //! A page for index taken from its free list or from the end of the file,

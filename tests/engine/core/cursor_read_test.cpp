@@ -257,6 +257,46 @@ TEST_F(CursorReadTest, RecordNumberOrderWalksActiveSlots) {
   EXPECT_EQ(by_number->GetRecNo(), 3);
 }
 
+TEST_F(CursorReadTest, StepsReadAheadUnderOneLockYetShowAnotherUsersChanges) {
+  // N in an order far from the record order, over more records than the
+  // reader's cache holds.
+  const int32_t kRecords = 2000;
+  auto writer = OpenCursor(*directory_);
+  for (int32_t i = 0; i < kRecords; ++i) Insert(*writer, (i * 997) % kRecords, "X", "n");
+  writer->SwitchToIndex("NUM");
+
+  // Another user, whose cache starts empty: a walk takes the read lock a
+  // few times, not once per record or two.
+  TDataSession reader_session;
+  auto reader = OpenCursor(*reader_session.OpenDataDirectory("", dir_.path()));
+  reader->SwitchToIndex("NUM");
+  ASSERT_LT(reader->Table()->DataFile().Records().Cache().Capacity(), kRecords / 2);
+  const int64_t calls = fs_.TotalCalls();
+  EXPECT_EQ(WalkN(*reader), [&] {
+    std::vector<int32_t> all(kRecords);
+    for (int32_t n = 0; n < kRecords; ++n) all[n] = n;
+    return all;
+  }());
+  EXPECT_LT(fs_.TotalCalls() - calls, kRecords / 20);
+
+  // With strict change detection every step shows the records as they are,
+  // also those read ahead before the writer changed them.
+  reader_session.SetStrictChangeDetection(true);
+  std::vector<uint8_t> buffer(reader->RecordSize());
+  reader->First();
+  for (int32_t n = 0; n < 200; ++n) {
+    ASSERT_EQ(reader->Next(buffer), kCursorOnRecord);
+    ASSERT_EQ(GetIntegerField(buffer, FieldOf(*reader, 2)), n);
+    ASSERT_EQ(GetStringField(buffer, FieldOf(*reader, 4)), n == 0 ? "n" : "s" + std::to_string(n))
+        << n;
+    std::vector<uint8_t> next = Record(*writer, n + 1, "", "");
+    ASSERT_TRUE(writer->FindKey(next, false, 1, 0, false, buffer));
+    ASSERT_EQ(writer->GetCurrentRecord(buffer, true), kCursorOnRecord);
+    SetStringField(buffer, FieldOf(*writer, 4), "s" + std::to_string(n + 1), 0);
+    writer->ModifyRecord(buffer, true, true);
+  }
+}
+
 TEST_F(CursorReadTest, RefreshAfterAnotherUsersDeleteStandsOnTheFollowingRecord) {
   auto cursor = OpenCursor(*directory_);
   for (int i = 1; i <= 5; ++i) Insert(*cursor, i, "X", "n");

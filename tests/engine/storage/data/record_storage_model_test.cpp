@@ -103,7 +103,14 @@ class RecordStorageModelTest : public FileLayerTest {
 
 TRecord* RecordStorageModelTest::Get(int32_t n, std::mt19937& rng) {
   const auto direction = rng() % 2 == 0 ? rdForward : rdBackward;
-  cursor_.Run = static_cast<int32_t>(rng() % 12);
+  // The records the cursor names: neighbours, others anywhere, and numbers
+  // outside the slots (the append slot among them), which are not read.
+  cursor_.Ahead.clear();
+  for (uint32_t k = rng() % 6; k > 0; --k) {
+    const auto near = n + static_cast<int32_t>(k) * (direction == rdForward ? 1 : -1);
+    cursor_.Ahead.push_back(
+        rng() % 2 == 0 ? near : static_cast<int32_t>(rng() % (model_->Slots() + 3)) - 1);
+  }
   TRecord* record =
       data_->storage.GetRecord(&cursor_, n, direction, rng() % 2 == 0, rng() % 4 != 0);
   EXPECT_NE(record, nullptr);

@@ -66,15 +66,16 @@ class TTestCursor : public TRecordClient {
     ++Checks;
     return !ReportChange;
   }
-  int32_t ReadAheadRun(int32_t, TRecordDirection, int32_t limit) override {
+  void ReadAheadRecords(int32_t, TRecordDirection, int32_t limit,
+                        std::vector<int32_t>& numbers) override {
     LastLimit = limit;
-    return Run;
+    numbers.insert(numbers.end(), Ahead.begin(), Ahead.end());
   }
 
-  bool ReportChange = false;  //!< answer "another user changed the table"
-  int32_t Run = 1;            //!< the run length the cursor asks for
-  int Checks = 0;             //!< calls of BeforeRecordRead
-  int32_t LastLimit = 0;      //!< the limit last passed to ReadAheadRun
+  bool ReportChange = false;   //!< answer "another user changed the table"
+  std::vector<int32_t> Ahead;  //!< the records the cursor names on a miss
+  int Checks = 0;              //!< calls of BeforeRecordRead
+  int32_t LastLimit = 0;       //!< the limit last passed to ReadAheadRecords
 };
 
 inline constexpr const char* kTestTable = "RECORDS";

@@ -62,32 +62,61 @@ TEST_F(RecordStorageTest, SequentialScansReadEachStretchOnce) {
   }
 }
 
-TEST_F(RecordStorageTest, ReadAheadFollowsTheCursorWithinLimits) {
-  auto data = MakeFile(100);
+TEST_F(RecordStorageTest, ReadAheadReadsTheCursorsRecordsInRuns) {
+  // 1000-byte records: a cache of 16, so at most 8 named records, and runs
+  // at most 4 records apart read as one.
+  auto data = MakeFile(1000);
   data->FillRecords(100);
   TTestCursor cursor;
+  auto get = [&](int32_t n, bool read_ahead = true) {
+    return TRecordRef(data->storage,
+                      data->storage.GetRecord(&cursor, n, rdForward, true, read_ahead));
+  };
+  auto read = [&](size_t i) {
+    return std::pair(data->file.Reads[i].Position, data->file.Reads[i].Length);
+  };
+  auto at = [&](int32_t n) { return data->storage.RecordOffset(n); };
 
-  cursor.Run = 5;
-  TRecordRef a(data->storage, data->storage.GetRecord(&cursor, 10, rdForward, true, true));
+  // Out of order, with numbers outside the slots (the append slot 101 too);
+  // the ninth is beyond the limit.
+  cursor.Ahead = {12, 40, 0, 11, 95, 101, 17, 90, -3};
+  TRecordRef a = get(10);
   EXPECT_EQ(cursor.Checks, 1);
-  EXPECT_EQ(cursor.LastLimit, 81);
-  ASSERT_EQ(data->file.Reads.size(), 1u);
-  EXPECT_EQ(data->file.Reads[0].Length, 5 * 100);
-  // A hit asks nothing of the cursor and reads nothing.
-  TRecordRef b(data->storage, data->storage.GetRecord(&cursor, 14, rdForward, true, true));
-  EXPECT_EQ(cursor.Checks, 1);
-  EXPECT_EQ(data->file.Reads.size(), 1u);
+  EXPECT_EQ(cursor.LastLimit, 8);
+  ASSERT_EQ(data->file.Reads.size(), 3u);
+  EXPECT_EQ(read(0), std::pair(at(40), int64_t{1000}));
+  EXPECT_EQ(read(1), std::pair(at(90), int64_t{6000}));
+  EXPECT_EQ(read(2), std::pair(at(10), int64_t{8000}));
+  EXPECT_EQ(data->storage.Cache().MostRecent(), a.get());
+  EXPECT_EQ(data->header.NextRecordNumber, 101);
+  for (int32_t n : {11, 12, 17, 40, 90, 95}) {
+    EXPECT_EQ(ImageOf(*get(n)), data->LiveImage(n, n)) << n;
+  }
+  EXPECT_EQ(data->file.Reads.size(), 3u);
+  // The records between the named ones were read but not kept.
+  EXPECT_EQ(data->storage.Cache().Peek(13), nullptr);
+  EXPECT_EQ(data->storage.Cache().Peek(91), nullptr);
 
-  // A cursor asking for more than the file holds gets what remains.
-  cursor.Run = 1000;
-  TRecordRef c(data->storage, data->storage.GetRecord(&cursor, 95, rdForward, true, true));
-  EXPECT_EQ(data->file.Reads.back().Length, 6 * 100);
-  TRecordRef d(data->storage, data->storage.GetRecord(&cursor, 3, rdBackward, true, true));
-  EXPECT_EQ(data->file.Reads.back().Position, data->storage.RecordOffset(1));
-  EXPECT_EQ(data->file.Reads.back().Length, 3 * 100);
-  // Without read-ahead one record is read.
-  TRecordRef e(data->storage, data->storage.GetRecord(&cursor, 50, rdForward, true, false));
-  EXPECT_EQ(data->file.Reads.back().Length, 100);
+  // Beyond the limit the first names count; none: the record alone.
+  cursor.Ahead.clear();
+  for (int32_t n = 70; n >= 50; --n) cursor.Ahead.push_back(n);
+  get(49);
+  EXPECT_EQ(read(3), std::pair(at(63), int64_t{8000}));
+  EXPECT_EQ(read(4), std::pair(at(49), int64_t{1000}));
+  cursor.Ahead.clear();
+  get(30);
+  EXPECT_EQ(read(5), std::pair(at(30), int64_t{1000}));
+
+  // A changed buffer in the middle of a run keeps its change.
+  {
+    TRecordRef changed = get(80, false);
+    changed->MutableData()[20] = 0xEE;
+  }
+  cursor.Ahead = {80, 81};
+  get(79);
+  EXPECT_EQ(read(7), std::pair(at(79), int64_t{3000}));
+  EXPECT_EQ(get(80)->Data()[20], 0xEE);
+  EXPECT_EQ(ImageOf(*get(81)), data->LiveImage(81, 81));
 
   // A cursor that finds the table changed gets no record, and nothing is read.
   cursor.ReportChange = true;
