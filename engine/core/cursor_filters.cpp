@@ -828,17 +828,28 @@ TEvaluationContext TDataCursor::EvaluationContext() {
 void TDataCursor::NarrowRecordByRecord(const TExpToken* node, const TFilterCallback* callback,
                                        TRecordsBitmap& b) {
   const TEvaluationContext context = EvaluationContext();
-  TScopedValue<const TRecordsBitmap*> walk(walked_bits_, &b);
-  std::vector<uint8_t> image;
+  // The records go by in batches of kReadAheadBytes, read in runs without
+  // passing through the record cache (which keeps what the cursors use).
+  const size_t batch = std::max<size_t>(kReadAheadBytes / std::max<size_t>(record_size_, 1), 1);
+  std::vector<int32_t> numbers;
+  numbers.reserve(batch);
+  auto decide = [&](int32_t n, std::span<const uint8_t> record) {
+    const bool passes =
+        node != nullptr ? RecordPasses(*node, record, context) : (*callback)(*this, record, n);
+    if (!passes) b.Clear(n);
+  };
   int32_t position = 0;
   int32_t passed = 0;
-  while (b.FindNext(position, 1, passed)) {
-    TRecordRef record = FetchRecord(position, rdForward);
-    image.assign(record->Data().begin(), record->Data().end());
-    record.Release();
-    const bool passes =
-        node != nullptr ? RecordPasses(*node, image, context) : (*callback)(*this, image, position);
-    if (!passes) b.Clear(position);
+  for (;;) {
+    numbers.clear();
+    while (numbers.size() < batch && b.FindNext(position, 1, passed)) numbers.push_back(position);
+    if (numbers.empty()) return;
+    // Reading never appends: a number beyond the slots is damage.
+    if (numbers.back() >= table_->DataFile().Header().NextRecordNumber) Raise(VEVURA_FILECORRUPT);
+    if (!Records().VisitRecords(this, numbers, decide)) {
+      restart_pending_ = true;
+      throw TRestart{};
+    }
   }
 }
 

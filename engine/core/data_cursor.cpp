@@ -269,36 +269,34 @@ bool TDataCursor::BeforeBlockRead() {
 
 void TDataCursor::ReadAheadRecords(int32_t number, TRecordDirection direction, int32_t limit,
                                    std::vector<int32_t>& numbers) {
+  if (!stepping_ || number != record_number_) return;
   const bool forward = direction == rdForward;
-  const TRecordsBitmap* bits = walked_bits_;
-  if (bits == nullptr && stepping_ && number == record_number_) {
-    if (record_number_order_) {
-      bits = &OrderBits();
-    } else if (pos_.OnEntry()) {
-      // The entries after the position, as far as the leaves in memory go;
-      // only those a step can stand on.
-      limit = std::min(limit, kIndexReadAheadRecords);
-      auto visit = [&](const uint8_t* key, uint32_t reference) {
-        const auto n = static_cast<int32_t>(reference);
-        if (reference <= INT32_MAX && Visible(n)) {
-          if (!KeyInRange(key)) return false;
-          numbers.push_back(n);
-        }
-        return static_cast<int32_t>(numbers.size()) < limit;
-      };
-      Tree(active_index_).EntriesAhead(pos_, forward, kIndexReadAheadLeaves, visit);
-      return;
+  if (record_number_order_) {
+    // The next records of the order.
+    const TRecordsBitmap& bits = OrderBits();
+    int32_t position = number;
+    int32_t passed = 0;
+    for (int32_t k = 0; k < limit; ++k) {
+      if (!(forward ? bits.FindNext(position, 1, passed) : bits.FindPrior(position, 1, passed))) {
+        return;
+      }
+      numbers.push_back(position);
     }
+    return;
   }
-  if (bits == nullptr) return;
-  int32_t position = number;
-  int32_t passed = 0;
-  for (int32_t k = 0; k < limit; ++k) {
-    if (!(forward ? bits->FindNext(position, 1, passed) : bits->FindPrior(position, 1, passed))) {
-      return;
+  if (!pos_.OnEntry()) return;
+  // The entries after the position, as far as the leaves in memory go; only
+  // those a step can stand on.
+  limit = std::min(limit, kIndexReadAheadRecords);
+  auto visit = [&](const uint8_t* key, uint32_t reference) {
+    const auto n = static_cast<int32_t>(reference);
+    if (reference <= INT32_MAX && Visible(n)) {
+      if (!KeyInRange(key)) return false;
+      numbers.push_back(n);
     }
-    numbers.push_back(position);
-  }
+    return static_cast<int32_t>(numbers.size()) < limit;
+  };
+  Tree(active_index_).EntriesAhead(pos_, forward, kIndexReadAheadLeaves, visit);
 }
 
 void TDataCursor::CheckRestart() {

@@ -27,8 +27,8 @@
 // lock, the records the next entries of the position's leaf name (or the
 // next records of the bitmap in record-number order), so that a scan takes
 // the lock once per many records; a record-by-record filter reads its
-// bitmap's records the same way. Other reads (lookups, bookmarks, edits)
-// read just their record.
+// bitmap's records in large runs past the record cache. Other reads
+// (lookups, bookmarks, edits) read just their record.
 //
 // Editing: every change runs under the table's write lock and the record
 // lock of the record concerned; every unique index is checked before the
@@ -712,8 +712,6 @@ class TDataCursor final : public TCursorTableLocks,
   //! A step (Next, Prior) is under way: a miss of its record reads the
   //! records of the next entries or bits along with it.
   bool stepping_ = false;
-  //! The bitmap a record-by-record walk goes through, read ahead along.
-  const TRecordsBitmap* walked_bits_ = nullptr;
   int32_t record_number_ = 0;               //!< the current record, 0 for none
   std::vector<uint8_t> current_;            //!< stored image of the current record
   std::unique_ptr<TRecordsBitmap> active_;  //!< active records (record-number order)

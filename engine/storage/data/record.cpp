@@ -19,6 +19,11 @@ uint32_t BlockSizeFor(uint32_t record_size) {
 
 }  // namespace
 
+void PrepareDiskImage(uint8_t* disk, uint32_t size, int32_t number, bool encrypted) {
+  if (encrypted) UnscrambleRun(disk, size, kTableDataSeeds);
+  if (disk[kStatusOffset] == rsLive) PutInt32(disk + kRecordLinkOffset, number);
+}
+
 TRecord::TRecord(TRecordOwner& owner) : owner_(&owner) {
   SetRecordSize(owner.RecordSize());
 }
@@ -37,9 +42,8 @@ void TRecord::InitNew(bool assign_auto_inc) {
 }
 
 void TRecord::LoadFrom(uint8_t* disk) {
-  if (owner_->Encrypted()) UnscrambleRun(disk, record_size_, kTableDataSeeds);
+  PrepareDiskImage(disk, record_size_, record_number_, owner_->Encrypted());
   std::memcpy(data_.data(), disk, record_size_);
-  if (IsFree() == rsLive) PutInt32(&data_[kRecordLinkOffset], record_number_);
   dirty_ = false;
 }
 

@@ -42,6 +42,11 @@ class TRecordOwner {
 //! Granule of a record buffer's data block.
 inline constexpr uint32_t kRecordBlockGranule = 64;
 
+//! Turns size bytes of record number read from disk, in place, into the
+//! image a buffer of that record holds: unscrambled when encrypted, and a
+//! live record with number in bytes 1 to 4.
+void PrepareDiskImage(uint8_t* disk, uint32_t size, int32_t number, bool encrypted);
+
 class TRecord : public TRecencyLink<TRecord> {
  public:
   //! An empty buffer sized for the owner's record size: not dirty, not

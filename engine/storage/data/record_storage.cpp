@@ -214,6 +214,61 @@ void TRecordStorage::ReadSpan(std::vector<int32_t>::const_iterator first,
   if (number != 0 && number - low < images) LoadImage(number, image(number));
 }
 
+bool TRecordStorage::VisitRecords(
+    TRecordClient* cursor, std::span<const int32_t> numbers,
+    const std::function<void(int32_t, std::span<const uint8_t>)>& visit) {
+  // A buffer of its own, taken out of the member for the call, so that a
+  // visit that reads records (or visits again) cannot overwrite the run.
+  struct TBorrowed {
+    std::vector<uint8_t>& Home;
+    std::vector<uint8_t> Bytes;
+    ~TBorrowed() {
+      if (Bytes.capacity() > Home.capacity()) Home.swap(Bytes);
+    }
+  } buffer{visit_buffer_, std::move(visit_buffer_)};
+  const auto size = static_cast<int32_t>(RecordSize());
+  const int32_t gap = kReadAheadGapBytes / size;
+  const int32_t span = std::max(kReadAheadBytes / size, 1);
+  const bool encrypted = Encrypted();
+  int32_t low = 0;       // first record of the run in the buffer
+  int32_t images = 0;    // whole images read from low on
+  int32_t previous = 0;  // the record visited last
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    const int32_t n = numbers[i];
+    const int32_t slots = host_.RecordHeader().NextRecordNumber - 1;
+    if (n < 1 || n > slots) Corrupt();
+    if (TRecord* cached = cache_.Peek(n)) {
+      cached->Pin();
+      TRecordRef pinned(*this, cached);
+      visit(n, cached->Data());
+      previous = n;
+      continue;
+    }
+    // An image is prepared in place, so a number out of order is read again.
+    if (n <= previous || n >= low + images) {
+      if (cursor != nullptr && !cursor->BeforeRecordRead()) return false;
+      int32_t last = n;
+      for (size_t j = i + 1; j < numbers.size() && numbers[j] <= slots &&
+                             numbers[j] - last - 1 <= gap && numbers[j] - n < span;
+           ++j) {
+        last = numbers[j];
+      }
+      const auto length = static_cast<int64_t>(last - n + 1) * size;
+      uint8_t* bytes = RoomFor(buffer.Bytes, static_cast<size_t>(length));
+      const int64_t got =
+          host_.RecordFile().ReadAt(RecordOffset(n), bytes, length, ShortReadAllowed());
+      low = n;
+      images = static_cast<int32_t>(got / size);
+      if (images == 0) Corrupt();
+    }
+    uint8_t* image = buffer.Bytes.data() + static_cast<size_t>(n - low) * static_cast<size_t>(size);
+    PrepareDiskImage(image, static_cast<uint32_t>(size), n, encrypted);
+    previous = n;
+    visit(n, {image, static_cast<size_t>(size)});
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Allocating and freeing slots
 

@@ -38,6 +38,8 @@
 // one thread. Each physical read or write holds the file's access lock.
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -161,6 +163,16 @@ class TRecordStorage final : public TRecordOwner {
                      bool cursor_read_ahead, bool read_ahead);
   //! Unpins record (nothing for nullptr).
   void ReleaseRecord(TRecord* record) { cache_.Release(record); }
+  //! Calls visit with each record of numbers (ascending, each below the next
+  //! record number) and its image as GetRecord gives it, without keeping
+  //! the records it reads: cached buffers as they are (pinned meanwhile),
+  //! the others from the file in runs as a cursor's miss reads them, each
+  //! read after cursor->BeforeRecordRead. False when that reports another
+  //! user's change: the records before were visited, the others not.
+  //! VEVURA_FILECORRUPT for a number outside the slots or a record the file
+  //! does not hold; VEVURA_READERR from the file.
+  bool VisitRecords(TRecordClient* cursor, std::span<const int32_t> numbers,
+                    const std::function<void(int32_t, std::span<const uint8_t>)>& visit);
 
   //! The slot the next insert takes: the first free record, or the next
   //! record number when the chain is empty or the table has no primary index.
@@ -258,6 +270,7 @@ class TRecordStorage final : public TRecordOwner {
   int32_t window_first_ = 0;           //!< first record of the read in progress, 0 for none
   int32_t window_last_ = -1;           //!< last record of the read in progress
   std::vector<uint8_t> read_buffer_;   //!< bytes of the run being read
+  std::vector<uint8_t> visit_buffer_;  //!< bytes of VisitRecords' run, when none is under way
   std::vector<int32_t> wanted_;        //!< records a cursor's miss reads, sorted
   std::vector<uint8_t> write_buffer_;  //!< bytes of the run being written
   //! Numbers of the buffers that became dirty since the last write-back
