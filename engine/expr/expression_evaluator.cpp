@@ -112,6 +112,20 @@ class TEvaluator {
   TEvaluator(std::span<const uint8_t> record, const TEvaluationContext& context)
       : record_(record), context_(context) {}
 
+  //! Whether a filter node's value is a true boolean: what Eval gives,
+  //! decided without value tokens for AND, OR and the comparisons of a
+  //! numeric field with a numeric constant.
+  bool Truth(const TExpToken& node) {
+    if (node.Kind == TExpKind::Binary && node.Left && node.Right) {
+      // As Binary: the right side first, the left only when it decides.
+      if (node.Op == TExpOp::And) return Truth(*node.Right) && Truth(*node.Left);
+      if (node.Op == TExpOp::Or) return Truth(*node.Right) || Truth(*node.Left);
+      if (const std::optional<bool> holds = NumericComparison(node)) return *holds;
+    }
+    const TExpToken value = Eval(node);
+    return !value.IsNull && value.AsLargeInt() != 0;
+  }
+
   TExpToken Eval(const TExpToken& node) {
     switch (node.Kind) {
       case TExpKind::Constant: {
@@ -206,6 +220,80 @@ class TEvaluator {
     result.Type = field.Type == fcInteger32 ? uint8_t{fcInteger} : field.Type;
     result.Subtype = field.Subtype;
     return result;
+  }
+
+  //! A comparison of a field of an integer or float type with a non-null
+  //! constant of such a type, decided from the record as Holds decides it
+  //! for the values ReadField and Eval give; nullopt for any other node.
+  std::optional<bool> NumericComparison(const TExpToken& node) const {
+    const TExpToken& left = *node.Left;
+    const TExpToken& right = *node.Right;
+    switch (node.Op) {
+      case TExpOp::Equal:
+      case TExpOp::NotEqual:
+      case TExpOp::Less:
+      case TExpOp::LessEqual:
+      case TExpOp::Greater:
+      case TExpOp::GreaterEqual:
+        break;
+      default:
+        return std::nullopt;
+    }
+    if (left.Kind != TExpKind::Field || right.Kind != TExpKind::Constant || right.IsNull ||
+        !(IsInt(right.Type) || right.Type == fcFloat)) {
+      return std::nullopt;
+    }
+    const auto* fields = context_.Fields;
+    if (!fields || left.FieldNumber < 1 || static_cast<size_t>(left.FieldNumber) > fields->size()) {
+      return std::nullopt;
+    }
+    const TFieldDescriptor& field = (*fields)[static_cast<size_t>(left.FieldNumber - 1)];
+    const uint8_t type = field.Type == fcInteger32 ? uint8_t{fcInteger} : field.Type;
+    if (!(IsInt(type) || type == fcFloat) || left.Type != type) return std::nullopt;
+    if (field.HasStorage() && FieldIsNull(record_, field)) {
+      // A null against a value: only <> holds.
+      return node.Op == TExpOp::NotEqual;
+    }
+    int c;
+    auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+    if (type == fcFloat) {
+      const long double b = IsInt(right.Type) ? static_cast<long double>(right.AsLargeInt())
+                                              : static_cast<long double>(right.AsFloat());
+      c = sign(static_cast<long double>(GetFloatField(record_, field)), b);
+    } else {
+      int64_t a;
+      switch (type) {
+        case fcSmallInt:
+          a = GetSmallIntField(record_, field);
+          break;
+        case fcWord:
+          a = GetWordField(record_, field);
+          break;
+        case fcLargeInt:
+          a = GetLargeIntField(record_, field);
+          break;
+        default:
+          a = GetIntegerField(record_, field);
+          break;
+      }
+      c = IsInt(right.Type)
+              ? sign(a, right.AsLargeInt())
+              : sign(static_cast<long double>(a), static_cast<long double>(right.AsFloat()));
+    }
+    switch (node.Op) {
+      case TExpOp::Equal:
+        return c == 0;
+      case TExpOp::NotEqual:
+        return c != 0;
+      case TExpOp::Less:
+        return c < 0;
+      case TExpOp::LessEqual:
+        return c <= 0;
+      case TExpOp::Greater:
+        return c > 0;
+      default:
+        return c >= 0;
+    }
   }
 
   TExpToken Unary(const TExpToken& node) {
@@ -836,8 +924,8 @@ TExpToken EvaluateExpression(const TExpToken& tree, std::span<const uint8_t> rec
 
 bool RecordPasses(const TExpToken& tree, std::span<const uint8_t> record,
                   const TEvaluationContext& context) {
-  const TExpToken value = EvaluateExpression(tree, record, context);
-  return !value.IsNull && value.AsLargeInt() != 0;
+  TEvaluator evaluator(record, context);
+  return evaluator.Truth(tree);
 }
 
 }  // namespace vevura

@@ -96,6 +96,13 @@ class ExpressionEvaluatorTest : public ::testing::Test {
     for (const auto& c : cases) {
       EXPECT_EQ(Show(c.text, full_, options), c.full) << c.text;
       EXPECT_EQ(Show(c.text, empty_, options), c.empty) << c.text << " (nulls)";
+      // A filter's verdict, which skips the value tokens where it can, agrees.
+      for (const auto* record : {&full_, &empty_}) {
+        const std::string value = record == &full_ ? c.full : c.empty;
+        if (value != "T" && value != "F") continue;
+        EXPECT_EQ(RecordPasses(*Tree(c.text, options), *record, context_), value == "T")
+            << c.text << (record == &full_ ? "" : " (nulls)");
+      }
     }
   }
 
@@ -117,6 +124,13 @@ TEST_F(ExpressionEvaluatorTest, ComparisonsAndLogicWithNulls) {
       {"Qty < Big", "T", "F"},
       {"Big >= Qty", "T", "T"},
       {"Qty = 7.0", "T", "F"},
+      {"Qty <> 5", "T", "T"},
+      {"Qty < 7.5", "F", "F"},
+      {"Big > 7.5", "T", "F"},
+      {"Price >= 2.5", "T", "F"},
+      {"Price = 2", "F", "F"},
+      {"Price < 3 AND Qty <> 7", "F", "F"},
+      {"Price > 3 OR Big = 8", "T", "F"},
       {"Price < Qty", "T", "F"},
       {"Amount > 12.3", "T", "F"},
       {"NOT Flag", "F", "T"},
