@@ -16,6 +16,7 @@
 // Ownership: the record cache owns every buffer; cursors borrow pinned ones.
 // The owner (TRecordOwner) outlives its buffers.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -130,13 +131,17 @@ class TRecord : public TRecencyLink<TRecord> {
   }
 
   friend class TRecordCache;
+  //! cache_slot_ of a buffer the cache does not hold.
+  static constexpr size_t kNoCacheSlot = SIZE_MAX;
 
-  TRecordOwner* owner_;        //!< the data file the record belongs to
-  bool dirty_ = false;         //!< changed and not yet written
-  uint16_t pin_count_ = 0;     //!< users holding the buffer
-  int32_t record_number_ = 0;  //!< which record the buffer holds, from 1
-  uint32_t record_size_ = 0;   //!< the table's record size
-  std::vector<uint8_t> data_;  //!< the image, plain, capacity a multiple of 64
+  TRecordOwner* owner_;               //!< the data file the record belongs to
+  TRecord* hash_next_ = nullptr;      //!< next buffer of its bucket in the cache
+  size_t cache_slot_ = kNoCacheSlot;  //!< its place among the cache's buffers
+  bool dirty_ = false;                //!< changed and not yet written
+  uint16_t pin_count_ = 0;            //!< users holding the buffer
+  int32_t record_number_ = 0;         //!< which record the buffer holds, from 1
+  uint32_t record_size_ = 0;          //!< the table's record size
+  std::vector<uint8_t> data_;         //!< the image, plain, capacity a multiple of 64
 };
 
 }  // namespace vevura

@@ -1,38 +1,72 @@
 #include "engine/storage/data/record_cache.h"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace vevura {
 
-TRecordCache::TRecordCache(TRecordOwner& owner) : owner_(owner) {}
+TRecordCache::TRecordCache(TRecordOwner& owner) : owner_(owner) {
+  Rehash(0);
+}
 
 void TRecordCache::SetCapacity(int32_t capacity) {
   capacity_ = std::max(capacity, 0);
   room_ = capacity_;
-  buffers_.reserve(static_cast<size_t>(capacity_));
+  owned_.reserve(static_cast<size_t>(capacity_));
+  if (buckets_.size() < static_cast<size_t>(capacity_)) Rehash(static_cast<size_t>(capacity_));
+}
+
+size_t TRecordCache::BucketOf(int32_t number) const {
+  // Fibonacci hashing: neighbouring numbers spread over the whole table.
+  return (static_cast<uint32_t>(number) * 0x9E3779B1u) >> shift_;
+}
+
+void TRecordCache::Rehash(size_t count) {
+  const size_t buckets = std::bit_ceil(std::max<size_t>(count, kMinRecordBuckets));
+  buckets_.assign(buckets, nullptr);
+  shift_ = 32 - std::countr_zero(buckets);
+  for (const auto& buffer : owned_) Link(buffer.get());
+}
+
+void TRecordCache::Link(TRecord* buffer) {
+  TRecord*& head = buckets_[BucketOf(buffer->record_number_)];
+  buffer->hash_next_ = head;
+  head = buffer;
+}
+
+void TRecordCache::Unlink(TRecord* buffer) {
+  for (TRecord** link = &buckets_[BucketOf(buffer->record_number_)]; *link != nullptr;
+       link = &(*link)->hash_next_) {
+    if (*link == buffer) {
+      *link = buffer->hash_next_;
+      buffer->hash_next_ = nullptr;
+      return;
+    }
+  }
+}
+
+TRecord* TRecordCache::Lookup(int32_t number) const {
+  for (TRecord* r = buckets_[BucketOf(number)]; r != nullptr; r = r->hash_next_) {
+    if (r->record_number_ == number) return r;
+  }
+  return nullptr;
 }
 
 TRecord* TRecordCache::Find(int32_t number) {
   TRecord* hit = recent_.FindNewest(
       kRecentRecordChecks, [number](const TRecord& r) { return r.record_number_ == number; });
-  if (hit == nullptr) {
-    auto it = buffers_.find(number);
-    if (it == buffers_.end()) return nullptr;
-    hit = it->second.get();
-  }
-  recent_.MoveToFront(hit);
+  if (hit == nullptr) hit = Lookup(number);
+  if (hit != nullptr) recent_.MoveToFront(hit);
   return hit;
 }
 
 const TRecord* TRecordCache::Peek(int32_t number) const {
-  auto it = buffers_.find(number);
-  return it == buffers_.end() ? nullptr : it->second.get();
+  return Lookup(number);
 }
 
 TRecord* TRecordCache::Peek(int32_t number) {
-  auto it = buffers_.find(number);
-  return it == buffers_.end() ? nullptr : it->second.get();
+  return Lookup(number);
 }
 
 TRecord* TRecordCache::Reusable() const {
@@ -47,11 +81,8 @@ TRecord* TRecordCache::AddSpare(int32_t number) {
 }
 
 TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
-  auto it = EntryOf(buffer);
-  if (it == buffers_.end()) return nullptr;
-  std::unique_ptr<TRecord> owned = std::move(it->second);
-  buffers_.erase(it);
-  recent_.Remove(owned.get());
+  std::unique_ptr<TRecord> owned = Take(buffer);
+  if (owned == nullptr) return nullptr;
   owned->SetRecordSize(owner_.RecordSize());
   owned->SetRecordNumber(number);
   owned->InitNew(false);
@@ -59,26 +90,26 @@ TRecord* TRecordCache::Reuse(TRecord& buffer, int32_t number) {
 }
 
 bool TRecordCache::Evict(TRecord& buffer) {
-  auto it = EntryOf(buffer);
-  if (it == buffers_.end()) return false;
-  std::unique_ptr<TRecord> owned = std::move(it->second);
-  buffers_.erase(it);
-  recent_.Remove(owned.get());
+  std::unique_ptr<TRecord> owned = Take(buffer);
+  if (owned == nullptr) return false;
   pool_.Push(std::move(owned));
   return true;
 }
 
 void TRecordCache::DropAll() {
   recent_.Clear();
-  for (auto& [number, buffer] : buffers_) {
+  std::fill(buckets_.begin(), buckets_.end(), nullptr);
+  for (auto& buffer : owned_) {
     buffer->dirty_ = false;
+    buffer->hash_next_ = nullptr;
+    buffer->cache_slot_ = TRecord::kNoCacheSlot;
     if (buffer->Pinned()) {
       dropped_.push_back(std::move(buffer));
     } else {
       pool_.Push(std::move(buffer));
     }
   }
-  buffers_.clear();
+  owned_.clear();
 }
 
 void TRecordCache::Release(TRecord* record) {
@@ -92,22 +123,33 @@ void TRecordCache::Release(TRecord* record) {
   dropped_.erase(it);
 }
 
-TRecordCache::TBufferMap::iterator TRecordCache::EntryOf(const TRecord& buffer) {
-  auto it = buffers_.find(buffer.record_number_);
-  if (it != buffers_.end() && it->second.get() == &buffer) return it;
-  return buffers_.end();
+std::unique_ptr<TRecord> TRecordCache::Take(TRecord& buffer) {
+  const size_t slot = buffer.cache_slot_;
+  if (slot >= owned_.size() || owned_[slot].get() != &buffer) return nullptr;
+  Unlink(&buffer);
+  recent_.Remove(&buffer);
+  std::unique_ptr<TRecord> owned = std::move(owned_[slot]);
+  if (slot + 1 != owned_.size()) {
+    owned_[slot] = std::move(owned_.back());
+    owned_[slot]->cache_slot_ = slot;
+  }
+  owned_.pop_back();
+  owned->cache_slot_ = TRecord::kNoCacheSlot;
+  return owned;
 }
 
 TRecord* TRecordCache::Insert(std::unique_ptr<TRecord> buffer) {
   TRecord* raw = buffer.get();
-  auto [it, added] = buffers_.try_emplace(raw->record_number_, std::move(buffer));
-  if (!added) {
+  if (TRecord* cached = Lookup(raw->record_number_)) {
     // Callers never add a number twice; should one, the cached buffer stays.
     pool_.Push(std::move(buffer));
-    raw = it->second.get();
-    recent_.MoveToFront(raw);
-    return raw;
+    recent_.MoveToFront(cached);
+    return cached;
   }
+  if (owned_.size() >= buckets_.size()) Rehash(owned_.size() * 2);
+  raw->cache_slot_ = owned_.size();
+  owned_.push_back(std::move(buffer));
+  Link(raw);
   recent_.PushFront(raw);
   return raw;
 }

@@ -2,12 +2,16 @@
 // TRecordCache: the record buffers one data file keeps, as a data structure.
 //
 // Every cached buffer sits in two lists at once: the buffer list, a hash
-// table by record number (a lookup, an insert and a removal cost the same
-// whatever the buffers held; it has no order: the storage keeps the dirty
-// record numbers it flushes in order itself), and the most-recently-used list, a doubly linked list
-// through the buffers' own links with the most recently used buffer at its head. A lookup looks at
-// the four most recently used buffers before it searches, since a cursor mostly comes back to the
-// record it just used. Spare buffer objects wait in a pool (TRecordStack).
+// table by record number chained through the buffers' own links, with a
+// power-of-two number of buckets (at least one per buffer) and the buffers
+// themselves owned by a vector in no order (a lookup, an insert and a
+// removal cost the same whatever the buffers held; the storage keeps the
+// dirty record numbers it flushes in order itself), and the
+// most-recently-used list, a doubly linked list through the buffers' own
+// links with the most recently used buffer at its head. A lookup looks at
+// the four most recently used buffers before it searches, since a cursor
+// mostly comes back to the record it just used. Spare buffer objects wait in
+// a pool (TRecordStack).
 //
 // The room is the number of buffers the cache holds before it reuses one;
 // it starts at the configured capacity, grows by kRecordRoomGrowth when every
@@ -25,8 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <ranges>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 #include "engine/storage/common/recency_list.h"
@@ -39,6 +42,8 @@ namespace vevura {
 inline constexpr int32_t kRecordRoomGrowth = 64;
 //! Buffers at the head of the most-recently-used list checked before searching.
 inline constexpr int kRecentRecordChecks = 4;
+//! Fewest buckets of the buffer list.
+inline constexpr size_t kMinRecordBuckets = 16;
 
 class TRecordCache {
  public:
@@ -57,7 +62,7 @@ class TRecordCache {
   //! Room + kRecordRoomGrowth.
   void GrowRoom() { room_ += kRecordRoomGrowth; }
   //! Buffers in the lists.
-  int32_t Count() const { return static_cast<int32_t>(buffers_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(owned_.size()); }
   //! True while Count() < Room().
   bool HasRoom() const { return Count() < room_; }
 
@@ -70,11 +75,11 @@ class TRecordCache {
   TRecord* Peek(int32_t number);
   //! The least recently used buffer that is neither dirty nor pinned, or nullptr.
   TRecord* Reusable() const;
-  //! A spare buffer from the pool given number, zeroed, inserted at its
-  //! sorted place and made most recently used. REQUIRES: number not cached.
+  //! A spare buffer from the pool given number, zeroed, inserted in the
+  //! buffer list and made most recently used. REQUIRES: number not cached.
   TRecord* AddSpare(int32_t number);
   //! Takes buffer out of the buffer list, zeroes it (InitNew without
-  //! auto-increment) with number, and puts it back at its new sorted place as
+  //! auto-increment) with number, and puts it back under its new number as
   //! the most recently used. nullptr when buffer was not in the buffer list.
   //! REQUIRES: buffer is cached, not pinned; number not cached.
   TRecord* Reuse(TRecord& buffer, int32_t number);
@@ -89,7 +94,7 @@ class TRecordCache {
   void Release(TRecord* record);
 
   //! The cached buffers, in no order (each a unique_ptr).
-  auto Buffers() const { return std::views::values(buffers_); }
+  std::span<const std::unique_ptr<TRecord>> Buffers() const { return owned_; }
   //! Head and tail of the most-recently-used list (nullptr when empty).
   TRecord* MostRecent() const { return recent_.Newest(); }
   TRecord* LeastRecent() const { return recent_.Oldest(); }
@@ -99,16 +104,27 @@ class TRecordCache {
   size_t Spares() const { return pool_.Count(); }
 
  private:
-  using TBufferMap = std::unordered_map<int32_t, std::unique_ptr<TRecord>>;
-  //! The buffer list's entry of buffer, or end() when it is not there.
-  TBufferMap::iterator EntryOf(const TRecord& buffer);
-  //! Inserts at the sorted place and links at the head.
+  //! The bucket of number.
+  size_t BucketOf(int32_t number) const;
+  //! Makes at least count buckets (a power of two) and links every buffer again.
+  void Rehash(size_t count);
+  //! Links buffer into the bucket of its number, or takes it out.
+  void Link(TRecord* buffer);
+  void Unlink(TRecord* buffer);
+  //! The buffer of number in the buffer list, or nullptr.
+  TRecord* Lookup(int32_t number) const;
+  //! Takes buffer out of both lists and hands it over; nullptr when it is
+  //! not in the buffer list.
+  std::unique_ptr<TRecord> Take(TRecord& buffer);
+  //! Adds to the buffer list and links at the head.
   TRecord* Insert(std::unique_ptr<TRecord> buffer);
 
   TRecordOwner& owner_;                            //!< the data file new buffers belong to
   int32_t capacity_ = 0;                           //!< the capacity set at open
   int32_t room_ = 0;                               //!< buffers held before reuse
-  TBufferMap buffers_;                             //!< the buffer list, by record number
+  std::vector<std::unique_ptr<TRecord>> owned_;    //!< the cached buffers, in no order
+  std::vector<TRecord*> buckets_;                  //!< chains of the buffer list
+  int shift_ = 32;                                 //!< 32 - log2 of the bucket count
   TRecencyList<TRecord> recent_;                   //!< the most-recently-used list
   TRecordStack pool_;                              //!< spare buffers
   std::vector<std::unique_ptr<TRecord>> dropped_;  //!< dropped while pinned
