@@ -958,13 +958,14 @@ void TDataCursor::RecordRemoved(int32_t n) {
 // ----- Moving through visible records in index order -----
 
 bool TDataCursor::SkipHidden(bool forward, TIndexPosition* pos) {
+  if (Visible(static_cast<int32_t>(pos->Reference))) return true;
+  // Past the hidden entries of the range in one walk of the leaves.
   TBTree tree = Tree(active_index_);
-  while (!Visible(static_cast<int32_t>(pos->Reference))) {
-    const bool found = forward ? tree.Next(pos) : tree.Prior(pos);
-    CheckRestart();
-    if (!found || !InRange(*pos)) return false;
-  }
-  return true;
+  const bool found = tree.Skip(forward, pos, [&](const uint8_t* key, uint32_t reference) {
+    return !Visible(static_cast<int32_t>(reference)) && KeyInRange(key);
+  });
+  CheckRestart();
+  return found && InRange(*pos) && Visible(static_cast<int32_t>(pos->Reference));
 }
 
 int64_t TDataCursor::VisiblePlace() {

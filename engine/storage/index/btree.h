@@ -60,6 +60,11 @@ class TBTree {
   bool Next(TIndexPosition* pos);
   //! Steps to the preceding entry; false (pos unchanged) at the beginning.
   bool Prior(TIndexPosition* pos);
+  //! Steps (forward: as Next, else as Prior) past every entry for which
+  //! skip(key, record number) holds, to the first for which it does not, in
+  //! one walk of the leaves; false (pos unchanged) when the index ends first.
+  bool Skip(bool forward, TIndexPosition* pos,
+            const std::function<bool(const uint8_t* key, uint32_t reference)>& skip);
   //! The first entry whose first n bytes are not below key; false when every
   //! entry is below it.
   bool SeekNotBelow(const uint8_t* key, size_t n, TIndexPosition* pos);
@@ -137,6 +142,8 @@ class TBTree {
   bool SeekNotAboveOnce(const uint8_t* key, size_t n, TIndexPosition* pos);
   bool EdgeOnce(bool last, TIndexPosition* pos);
   bool StepOnce(bool forward, TIndexPosition* pos);
+  bool SkipOnce(bool forward, TIndexPosition* pos,
+                const std::function<bool(const uint8_t*, uint32_t)>& skip);
   bool SeekOrdinalOnce(int64_t ordinal, TIndexPosition* pos);
   int64_t KeyTotalOnce();
   int64_t WalkOrdinal(int32_t leaf, int entry);

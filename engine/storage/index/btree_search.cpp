@@ -178,6 +178,39 @@ bool TBTree::StepOnce(bool forward, TIndexPosition* pos) {
   return true;
 }
 
+bool TBTree::Skip(bool forward, TIndexPosition* pos,
+                  const std::function<bool(const uint8_t*, uint32_t)>& skip) {
+  return Retrying([&] { return SkipOnce(forward, pos, skip); });
+}
+
+bool TBTree::SkipOnce(bool forward, TIndexPosition* pos,
+                      const std::function<bool(const uint8_t*, uint32_t)>& skip) {
+  // The first step finds pos again when its page changed; the rest walks
+  // the leaves and fills a position only for the entry it stops at.
+  TIndexPosition at = *pos;
+  if (!StepOnce(forward, &at)) return false;
+  TPageRef page = Fetch(at.Page);
+  int entry = at.Entry;
+  int64_t ordinal = at.Ordinal;
+  const int step = forward ? 1 : -1;
+  while (skip(page->Key(entry), page->Reference(entry))) {
+    ordinal = Plus(ordinal, step);
+    if (forward ? entry < page->EntryCount() : entry > 1) {
+      entry += step;
+      continue;
+    }
+    const int32_t link = forward ? page->Next() : page->Previous();
+    if (link == 0) return false;
+    TPageRef neighbour = Fetch(link);
+    CheckLeafLink(*page, *neighbour, forward, &at);
+    page = std::move(neighbour);
+    entry = forward ? 1 : page->EntryCount();
+  }
+  FillPosition(*page, entry, ordinal, &at);
+  *pos = std::move(at);
+  return true;
+}
+
 void TBTree::EntriesAhead(const TIndexPosition& pos, bool forward, int max_leaves,
                           const std::function<bool(const uint8_t*, uint32_t)>& visit) {
   if (!pos.OnEntry() || pos.Key.size() != shape_.KeyLength) return;
