@@ -19,10 +19,14 @@
 // neither dirty nor pinned. A lookup reads just its record. A miss without
 // such a cursor reads a run of neighbouring records in one call, up to 8192
 // bytes, in the direction of travel, so that a sequential scan reads each
-// stretch of the file once. Writing: dirty buffers are written
-// back in runs of consecutive record numbers, one write per run, when the
-// shared table flushes or when the cache needs a buffer and every one is
-// dirty. A failed write leaves its buffers dirty, so nothing is lost.
+// stretch of the file once. VisitRecords reads many records the same way
+// without keeping them, for a pass over a table that would only push out
+// what the cursors use.
+//
+// Writing: dirty buffers are written back in runs of consecutive record
+// numbers, one write per run, when the shared table flushes or when the
+// cache needs a buffer and every one is dirty. A failed write leaves its
+// buffers dirty, so nothing is lost.
 //
 // Damaged free chains (a link outside the file, a link to a live record or
 // to itself) raise VEVURA_FILECORRUPT when an insert meets them; a loop is
