@@ -1,7 +1,5 @@
 // Writing, marking and discarding the buffered changes of a shared table.
 
-#include <algorithm>
-
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
@@ -129,10 +127,10 @@ void TDataTable::DiscardBuffers(bool trim, bool reread) {
 
 namespace {
 
-//! Least a table's key batches may hold before they go into their indexes
-//! (more when an index may cache more): a batch gains only while it holds
-//! several keys for most leaves.
-constexpr size_t kMinQueuedKeyBytes = size_t{4} << 20;
+//! Bytes a table's key batches hold before they go into their indexes: a
+//! batch gains while it holds several keys for most leaves, and loses once
+//! sorting it no longer fits the processor's caches.
+constexpr size_t kQueuedKeyBytes = size_t{4} << 20;
 
 }  // namespace
 
@@ -146,9 +144,7 @@ void TDataTable::QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> com
   const size_t before = batch->Bytes();
   batch->Add(key, reference);
   queued_key_bytes_ += batch->Bytes() - before;
-  const size_t budget =
-      std::max(kMinQueuedKeyBytes, static_cast<size_t>(std::max(IndexBufferSize(), 0)));
-  if (queued_key_bytes_ > budget) InsertQueuedKeys();
+  if (queued_key_bytes_ > kQueuedKeyBytes) InsertQueuedKeys();
 }
 
 bool TDataTable::TakeBackQueuedKey(uint8_t index, const uint8_t* key, uint32_t reference) {

@@ -82,6 +82,16 @@ class TRecencyList {
     Remove(item);
     PushFront(item);
   }
+  //! Makes item, listed here, the least recently used: the next one reused.
+  void MoveToBack(T* item) {
+    if (item == oldest_) return;
+    Remove(item);
+    Link(item).older_ = nullptr;
+    Link(item).newer_ = oldest_;
+    if (oldest_ != nullptr) Link(oldest_).older_ = item;
+    oldest_ = item;
+    if (newest_ == nullptr) newest_ = item;
+  }
   //! Unlinks every element: O(size).
   void Clear() {
     for (T* item = newest_; item != nullptr;) {

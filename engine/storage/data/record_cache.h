@@ -86,6 +86,8 @@ class TRecordCache {
   //! Takes buffer out of both lists into the pool; false when it was not in
   //! the buffer list.
   bool Evict(TRecord& buffer);
+  //! Makes buffer, cached, the least recently used: the first one reused.
+  void Retire(TRecord& buffer) { recent_.MoveToBack(&buffer); }
   //! Empties both lists: unpinned buffers go to the pool, pinned ones are
   //! kept apart until released. Changes in dirty buffers are lost.
   void DropAll();

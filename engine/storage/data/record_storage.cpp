@@ -78,6 +78,7 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
 }
 
 TRecord* TRecordStorage::AppendRecord(int32_t number) {
+  WriteAppendedRun();
   CheckTableFull(number);
   TRecord* buffer = cache_.Find(number);
   if (buffer != nullptr && !buffer->Pinned()) {
@@ -91,7 +92,22 @@ TRecord* TRecordStorage::AppendRecord(int32_t number) {
   buffer->Pin();
   host_.RecordHeader().NextRecordNumber = number + 1;
   host_.SetHeaderChanged();
+  appended_.push_back(number);
   return buffer;
+}
+
+void TRecordStorage::WriteAppendedRun() {
+  // About 1 MiB of records, and at most half the cache, so that a run is
+  // written before the cache fills and takes its turn at the write-back.
+  const auto size = static_cast<int32_t>(RecordSize());
+  const int32_t run = std::max(1, std::min(kAppendRunBytes / std::max(size, 1), cache_.Room() / 2));
+  if (static_cast<int32_t>(appended_.size()) < run || TransactionLockHeld()) return;
+  FlushRecords();
+  for (const int32_t number : appended_) {
+    TRecord* buffer = cache_.Peek(number);
+    if (buffer != nullptr && !buffer->Dirty() && !buffer->Pinned()) cache_.Retire(*buffer);
+  }
+  appended_.clear();
 }
 
 void TRecordStorage::CheckTableFull(int32_t number) const {

@@ -65,6 +65,8 @@ inline constexpr int64_t kMaxDataFileSize = 128000000000;
 inline constexpr int32_t kRecordReadBytes = 8192;
 //! Bytes a cursor's miss reads at most, per run and in all.
 inline constexpr int32_t kReadAheadBytes = 262144;
+//! Bytes of newly appended records written together (WriteAppendedRun).
+inline constexpr int32_t kAppendRunBytes = 1048576;
 //! Records between two runs of a cursor's miss that are read rather than
 //! skipped with a read of their own: up to this many bytes of them.
 inline constexpr int32_t kReadAheadGapBytes = 4096;
@@ -204,6 +206,7 @@ class TRecordStorage final : public TRecordOwner {
   void DropAllRecords() {
     cache_.DropAll();
     dirtied_.clear();
+    appended_.clear();
   }
 
   //! File offset of record number.
@@ -225,6 +228,12 @@ class TRecordStorage final : public TRecordOwner {
  private:
   //! Step 2 of GetRecord: a new slot at the end of the file.
   TRecord* AppendRecord(int32_t number);
+  //! Once the slots appended since the last call fill a write run, writes
+  //! them and makes their buffers the next ones reused: a new record is
+  //! seldom read again soon, and a cache full of them would only be walked
+  //! and kept cold.
+  //! Nothing in a transaction (its changes stay in memory).
+  void WriteAppendedRun();
   //! VEVURA_TABLEFULL when a slot number would pass the table's limits.
   void CheckTableFull(int32_t number) const;
   //! A buffer for record number, not yet loaded: a spare while there is
@@ -280,6 +289,8 @@ class TRecordStorage final : public TRecordOwner {
   //! Numbers of the buffers that became dirty since the last write-back
   //! (and of those it left dirty); may repeat and name clean buffers.
   std::vector<int32_t> dirtied_;
+  //! Slots appended since the last WriteAppendedRun, in order.
+  std::vector<int32_t> appended_;
   bool written_ = false;  //!< records written since SizeCache
 };
 

@@ -6,10 +6,9 @@
 namespace vevura {
 
 void TKeyBatch::Add(const uint8_t* key, uint32_t reference) {
-  const size_t at = bytes_.size();
-  bytes_.resize(at + EntrySize());
-  std::memcpy(bytes_.data() + at, key, key_length_);
-  std::memcpy(bytes_.data() + at + key_length_, &reference, sizeof reference);
+  const auto* reference_bytes = reinterpret_cast<const uint8_t*>(&reference);
+  bytes_.insert(bytes_.end(), key, key + key_length_);
+  bytes_.insert(bytes_.end(), reference_bytes, reference_bytes + sizeof reference);
 }
 
 bool TKeyBatch::TakeBackLast(const uint8_t* key, uint32_t reference) {
