@@ -30,6 +30,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/head_mapping.h"
+
 namespace vevura::platform {
 
 //! Offset of the byte that carries the share-mode lock (2^62).
@@ -84,6 +86,18 @@ class OsFile {
   virtual bool UnlockRange(int64_t offset, int64_t length) = 0;
   //! True when the descriptor was opened read-only.
   virtual bool IsReadOnly() const = 0;
+  //! A read-only view of the file's first length bytes that follows every
+  //! write to the file, or nullptr: LastOsError() ENOTSUP when this file
+  //! offers none (files of network and user-space file systems, files of
+  //! test file systems), ERANGE while the file is shorter than length.
+  virtual std::unique_ptr<HeadMapping> MapHead(int64_t /*length*/) {
+    SetNoMapping();
+    return nullptr;
+  }
+
+ private:
+  //! Sets LastOsError() ENOTSUP for the base MapHead.
+  static void SetNoMapping();
 };
 
 class FileSystem {

@@ -106,6 +106,16 @@ bool PosixFile::Sync() {
   return Fail(errno);
 }
 
+std::unique_ptr<HeadMapping> PosixFile::MapHead(int64_t length) {
+  std::unique_ptr<HeadMapping> mapping = HeadMapping::Map(fd_, length);
+  if (mapping == nullptr) SetLastOsError(errno);
+  return mapping;
+}
+
+void OsFile::SetNoMapping() {
+  SetLastOsError(ENOTSUP);
+}
+
 bool PosixFile::OverlapsHeld(int64_t offset, int64_t length) const {
   return std::any_of(held_.begin(), held_.end(), [&](const Range& r) {
     return offset < r.offset + r.length && r.offset < offset + length;

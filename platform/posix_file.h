@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ class PosixFile final : public OsFile {
   bool LockRange(int64_t offset, int64_t length) override;
   bool UnlockRange(int64_t offset, int64_t length) override;
   bool IsReadOnly() const override { return read_only_; }
+  std::unique_ptr<HeadMapping> MapHead(int64_t length) override;
 
  private:
   struct Range {

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -95,6 +96,47 @@ TEST(PosixFile, ReadsWritesSizesAndTruncates) {
   EXPECT_EQ(file->ReadAt(7, back.data(), static_cast<int64_t>(back.size())),
             static_cast<int64_t>(back.size()));
   EXPECT_EQ(back, big);
+}
+
+TEST(PosixFile, HeadMappingFollowsWritesAndSurvivesTheFileBeingCut) {
+  ScratchDir dir;
+  WriteFile(dir / "m.dat", "abcd");
+  std::unique_ptr<OsFile> file = OpenFile(dir / "m.dat", kSharedRw);
+  ASSERT_NE(file, nullptr);
+  // Shorter than the page: no mapping yet.
+  EXPECT_EQ(file->MapHead(4096), nullptr);
+  EXPECT_EQ(LastOsError(), ERANGE);
+  ASSERT_TRUE(file->Truncate(8192));
+  std::unique_ptr<HeadMapping> head = file->MapHead(4096);
+  if (head == nullptr && LastOsError() == ENOTSUP) GTEST_SKIP() << "not a local file system";
+  ASSERT_NE(head, nullptr);
+
+  char bytes[4] = {};
+  ASSERT_TRUE(head->Read(0, bytes, 4));
+  EXPECT_EQ(std::string(bytes, 4), "abcd");
+  // Another program's write shows at once.
+  EXPECT_EQ(RunInChild([&] {
+              std::unique_ptr<OsFile> other = OpenFile(dir / "m.dat", kSharedRw);
+              return other != nullptr && other->WriteAt(4092, "wxyz", 4) == 4 ? 0 : 1;
+            }),
+            0);
+  ASSERT_TRUE(head->Read(4092, bytes, 4));
+  EXPECT_EQ(std::string(bytes, 4), "wxyz");
+  EXPECT_FALSE(head->Read(4093, bytes, 4));  // beyond the mapping
+  EXPECT_FALSE(head->Broken());
+
+  // Cut below the page, a read fails instead of ending the process.
+  ASSERT_TRUE(file->Truncate(0));
+  EXPECT_FALSE(head->Read(0, bytes, 4));
+  EXPECT_TRUE(head->Broken());
+  ASSERT_TRUE(file->Truncate(8192));
+  EXPECT_FALSE(head->Read(0, bytes, 4));
+  // A SIGBUS that is no read's still has its default action.
+  EXPECT_EQ(RunInChild([] {
+              ::raise(SIGBUS);
+              return 0;
+            }),
+            -1);
 }
 
 TEST(PosixFile, OpeningWhatIsNotAFileFailsWithoutCreatingIt) {
