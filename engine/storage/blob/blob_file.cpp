@@ -1,6 +1,7 @@
 #include "engine/storage/blob/blob_file.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/common/byte_order.h"
@@ -124,13 +125,21 @@ TBlobHeader TBlobFile::ReadHeaderImage() {
 }
 
 void TBlobFile::ReadBlobHeader() {
+  ForgetSize();  // another writer's header may count blocks it appended
   header_ = ReadHeaderImage();
   header_.HeaderChanged = 0;
 }
 
 bool TBlobFile::ReloadBlobHeaderIfChanged() {
+  if (!encrypted_) {
+    // Most checks find nothing: the counter alone tells.
+    std::array<uint8_t, 4> counter{};
+    ReadHeadAt(0, counter.data(), counter.size());
+    if (GetInt32(counter.data()) == header_.ChangeCounter) return false;
+  }
   TBlobHeader on_disk = ReadHeaderImage();
   if (on_disk.ChangeCounter == header_.ChangeCounter) return false;
+  ForgetSize();
   header_ = on_disk;
   header_.HeaderChanged = 0;
   return true;

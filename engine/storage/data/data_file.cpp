@@ -78,6 +78,7 @@ void TDataFile::CreateHeader(const TNewTableHeader& params,
 }
 
 TDataHeader TDataFile::ReadHeaderBytes() {
+  ForgetSize();  // another writer's header may count records it appended
   std::array<uint8_t, kDataHeaderSize> bytes{};
   ReadAt(0, bytes.data(), kDataHeaderSize);
   TDataHeader header = DecodeDataHeader(bytes.data());
@@ -107,7 +108,7 @@ void TDataFile::ReadHeader() {
 bool TDataFile::ReloadHeaderIfChanged() {
   // The change counter (the first four bytes) alone tells in most checks.
   std::array<uint8_t, 4> counter{};
-  ReadAt(0, counter.data(), counter.size());
+  ReadHeadAt(0, counter.data(), counter.size());
   if (GetInt32(counter.data()) == header_.ChangeCounter) return false;
   TDataHeader on_disk = ReadHeaderBytes();
   if (on_disk.ChangeCounter == header_.ChangeCounter) return false;

@@ -87,6 +87,12 @@ class TAbstractFile {
   //! invalid, so that a read or write before the next good seek fails rather
   //! than transfer at a stale place.
   virtual int64_t Seek(int32_t handle_id, int32_t origin, int64_t offset) = 0;
+  //! Copies length bytes at position from a mapping of the file's first
+  //! page, without a system call; false when the file has no such mapping
+  //! (the caller reads instead). In-memory files have none.
+  virtual bool ReadHead(int64_t /*position*/, void* /*buffer*/, int64_t /*length*/) {
+    return false;
+  }
   //! Places a byte-range lock; false at once on any overlap.
   virtual bool LockRegion(int64_t offset, int64_t length) = 0;
   //! Removes the lock placed with exactly this offset and length.

@@ -7,6 +7,14 @@
 #include "platform/os_error.h"
 
 namespace vevura {
+namespace {
+
+//! Before-images whose room a journal keeps for the next change, and the
+//! largest room kept.
+constexpr size_t kKeptJournalImages = 16;
+constexpr size_t kKeptJournalImageBytes = 64 * 1024;
+
+}  // namespace
 
 TFileHandler::TFileHandler() = default;
 
@@ -38,6 +46,7 @@ void TFileHandler::Attach(const TFileOpening& opening) {
 
 void TFileHandler::Detach() {
   head_.clear();
+  known_size_ = -1;
   file_ = nullptr;
   handle_id_ = 0;
   open_ = false;
@@ -90,6 +99,7 @@ void TFileHandler::CopyTo(const std::string& destination, bool compress,
 void TFileHandler::CopyFrom(const std::string& source, bool compress,
                             const TCopyProgress& progress) {
   if (file_ == nullptr) RaiseFileError(VEVURA_WRITEERR);
+  known_size_ = -1;
   CheckResult(List().CopyIn(file_, handle_id_, progress, compress, source, in_memory_));
 }
 
@@ -105,6 +115,7 @@ int64_t TFileHandler::Read(void* buffer, int64_t length, bool allow_short) {
 }
 
 void TFileHandler::Write(const void* buffer, int64_t length) {
+  known_size_ = -1;  // WriteAt, which knows the position, keeps it again
   if (file_ == nullptr || length < 0) RaiseFileError(VEVURA_WRITEERR);
   if (file_->Write(handle_id_, buffer, length) != length) RaiseFileError(VEVURA_WRITEERR);
 }
@@ -148,16 +159,33 @@ int64_t TFileHandler::ReadAt(int64_t position, void* buffer, int64_t length, boo
     RaiseFileError(VEVURA_READERR);
   }
   const int64_t got = Read(buffer, length, allow_short);
-  if (position == 0 && got > 0) {
-    // A shorter read that agrees with the bytes kept (a change counter that
-    // did not move) leaves the rest of them valid.
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    const auto count = static_cast<size_t>(got);
-    if (count > head_.size() || !std::equal(bytes, bytes + count, head_.begin())) {
-      head_.assign(bytes, bytes + count);
-    }
-  }
+  if (position == 0) NoteHeadRead(buffer, got);
   return got;
+}
+
+void TFileHandler::NoteHeadRead(const void* buffer, int64_t count) {
+  if (count <= 0) return;
+  // A shorter read that agrees with the bytes kept (a change counter that
+  // did not move) leaves the rest of them valid.
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  const auto n = static_cast<size_t>(count);
+  if (n > head_.size() || !std::equal(bytes, bytes + n, head_.begin())) {
+    head_.assign(bytes, bytes + n);
+  }
+}
+
+void TFileHandler::ReadHeadAt(int64_t position, void* buffer, int64_t length) {
+  if (file_ == nullptr || position < 0 || length < 0 ||
+      !file_->ReadHead(position, buffer, length)) {
+    ReadAt(position, buffer, length);
+    return;
+  }
+  if (position == 0) NoteHeadRead(buffer, length);
+}
+
+int64_t TFileHandler::KnownSize() {
+  if (known_size_ < 0) known_size_ = GetSize();
+  return known_size_;
 }
 
 void TFileHandler::Cut(int64_t size) {
@@ -169,31 +197,42 @@ void TFileHandler::Cut(int64_t size) {
   Write(nullptr, 0);
 }
 
-void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length) {
+void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length,
+                           const TKnownBytes* known) {
   TFileAccess access(*this);
   if (file_ == nullptr || position < 0) RaiseFileError(VEVURA_WRITEERR);
   if (journaling_ && length > 0) {
-    if (journal_size_ < 0) journal_size_ = GetSize();
+    if (journal_size_ < 0) journal_size_ = KnownSize();
     // Only what lies inside the old size needs keeping: the cut gives the
     // rest back.
     const int64_t kept = std::min(length, journal_size_ - position);
     if (kept > 0) {
-      TBeforeImage image{position, {}};
+      // An image left by an earlier change lends its room.
+      if (journal_used_ == journal_.size()) journal_.emplace_back();
+      TBeforeImage& image = journal_[journal_used_];
+      image.Position = position;
       if (position == 0 && kept <= static_cast<int64_t>(head_.size())) {
         // The header as this handler last read or wrote it, which the
         // table's write lock and its change counters keep current.
         image.Bytes.assign(head_.begin(), head_.begin() + kept);
       } else {
         image.Bytes.resize(static_cast<size_t>(kept));
-        if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_READERR);
-        Read(image.Bytes.data(), kept, true);
+        if (known == nullptr || !known->CopyKnown(position, kept, image.Bytes.data())) {
+          if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_READERR);
+          Read(image.Bytes.data(), kept, true);
+        }
       }
-      journal_.push_back(std::move(image));
+      ++journal_used_;
     }
   }
   if (position < static_cast<int64_t>(head_.size())) head_.clear();
   if (Seek(soFromBeginning, position) != position) RaiseFileError(VEVURA_WRITEERR);
+  const int64_t size_before = known_size_;
   Write(buffer, length);
+  if (size_before >= 0) {
+    // A write of no bytes cut the file there.
+    known_size_ = length == 0 ? position : std::max(size_before, position + length);
+  }
   if (position == 0 && length > 0) {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     head_.assign(bytes, bytes + length);
@@ -203,21 +242,27 @@ void TFileHandler::WriteAt(int64_t position, const void* buffer, int64_t length)
 void TFileHandler::BeginJournal() {
   journaling_ = true;
   journal_size_ = -1;
-  journal_.clear();
+  journal_used_ = 0;
 }
 
 void TFileHandler::EndJournal() {
   journaling_ = false;
   journal_size_ = -1;
-  journal_.clear();
+  journal_used_ = 0;
+  // The room of a few small images stays for the next change.
+  if (journal_.size() > kKeptJournalImages) journal_.resize(kKeptJournalImages);
+  for (TBeforeImage& image : journal_) {
+    if (image.Bytes.capacity() > kKeptJournalImageBytes) std::vector<uint8_t>().swap(image.Bytes);
+  }
 }
 
 bool TFileHandler::RollBackJournal() {
   journaling_ = false;
   bool restored = true;
   try {
-    for (auto image = journal_.rbegin(); image != journal_.rend(); ++image) {
-      WriteAt(image->Position, image->Bytes.data(), static_cast<int64_t>(image->Bytes.size()));
+    for (size_t i = journal_used_; i-- > 0;) {
+      const TBeforeImage& image = journal_[i];
+      WriteAt(image.Position, image.Bytes.data(), static_cast<int64_t>(image.Bytes.size()));
     }
     if (journal_size_ >= 0 && GetSize() > journal_size_) WriteAt(journal_size_, nullptr, 0);
   } catch (const EVEVURAEngineError&) {

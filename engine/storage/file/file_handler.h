@@ -35,6 +35,18 @@
 
 namespace vevura {
 
+//! Bytes a writer knows the file holds, offered to the journal so that it
+//! need not read them back before they are overwritten.
+class TKnownBytes {
+ public:
+  //! Fills out with the length bytes the file holds at position now and
+  //! returns true, or returns false when they are not all known.
+  virtual bool CopyKnown(int64_t position, int64_t length, uint8_t* out) const = 0;
+
+ protected:
+  ~TKnownBytes() = default;
+};
+
 class TFileHandler {
  public:
   //! A closed handler with no name and every flag clear.
@@ -87,10 +99,19 @@ class TFileHandler {
 
   //! Seek and Read under the access lock.
   int64_t ReadAt(int64_t position, void* buffer, int64_t length, bool allow_short = false);
-  //! Seek and Write under the access lock.
-  void WriteAt(int64_t position, const void* buffer, int64_t length);
+  //! Reads length bytes of the file's first page as ReadAt does, from the
+  //! file's mapping of that page when it has one (no system call).
+  void ReadHeadAt(int64_t position, void* buffer, int64_t length);
+  //! Seek and Write under the access lock. While journaling, known may
+  //! offer the bytes being overwritten (their before-image).
+  void WriteAt(int64_t position, const void* buffer, int64_t length,
+               const TKnownBytes* known = nullptr);
   //! Cuts the file to size bytes (VEVURA_WRITEERR when it cannot be cut).
   void Cut(int64_t size);
+  //! Forgets the file's size as this handler's writes kept it (see
+  //! BeginJournal). The table calls it whenever it takes a header that
+  //! another writer may have written.
+  void ForgetSize() { known_size_ = -1; }
 
   //! Before-images. From BeginJournal on, WriteAt first keeps the bytes it
   //! overwrites (and the file's size at the first write), so that
@@ -98,9 +119,13 @@ class TFileHandler {
   //! back newest first, then the file cut to its old size. EndJournal
   //! forgets them. RollBackJournal returns false when a write fails (the
   //! file is then in neither state) and ends the journal either way.
+  //! The old size is asked of the file once and then kept from this
+  //! handler's writes: another program changes a table file's size only
+  //! with a header write, whose change counter makes the table take the new
+  //! header and forget the size (ForgetSize) before it writes again.
   void BeginJournal();
   void EndJournal();
-  bool RollBackJournal();
+  virtual bool RollBackJournal();
   bool Journaling() const { return journaling_; }
 
   const std::string& FileName() const { return file_name_; }
@@ -137,6 +162,10 @@ class TFileHandler {
   void Attach(const TFileOpening& opening);
   //! Forgets the handle.
   void Detach();
+  //! Keeps the bytes read at offset 0 as the header the journal uses.
+  void NoteHeadRead(const void* buffer, int64_t count);
+  //! The file's size: kept, or asked of the file and kept.
+  int64_t KnownSize();
 
   bool in_memory_ = false;            //!< an in-memory file (TMemoryFile)
   TAbstractFile* file_ = nullptr;     //!< the shared file object while open
@@ -157,8 +186,10 @@ class TFileHandler {
   //! The bytes from offset 0 as this handler last read or wrote them.
   std::vector<uint8_t> head_;
   bool journaling_ = false;
-  int64_t journal_size_ = -1;  //!< the size at the first journaled write, -1 before
-  std::vector<TBeforeImage> journal_;
+  int64_t journal_size_ = -1;          //!< the size at the first journaled write, -1 before
+  int64_t known_size_ = -1;            //!< the file's size after this handler's writes, -1 unknown
+  std::vector<TBeforeImage> journal_;  //!< the first journal_used_ are this change's
+  size_t journal_used_ = 0;
 };
 
 //! Holds a handler's access lock for a scope. REQUIRES: the handler stays

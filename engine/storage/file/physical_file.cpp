@@ -42,7 +42,13 @@ int32_t TPhysicalFile::OpenOsFile() {
     SetReadOnly(true);
   }
   position_ = 0;
+  ForgetHeadMapping();
   return 0;
+}
+
+void TPhysicalFile::ForgetHeadMapping() {
+  head_.reset();
+  head_state_ = THeadMap::kTry;
 }
 
 int32_t TPhysicalFile::OpenHandle() {
@@ -69,6 +75,7 @@ int32_t TPhysicalFile::CreateNew() {
   SetReadOnly(false);
   SetReadOnlyAttribute(false);
   position_ = 0;
+  ForgetHeadMapping();
   int32_t id = AddHandle();
   if (id < 0) os_file_.reset();
   return id;
@@ -77,7 +84,10 @@ int32_t TPhysicalFile::CreateNew() {
 bool TPhysicalFile::ReleaseHandle(int32_t handle_id) {
   std::lock_guard guard(FileLock());
   if (!RemoveHandle(handle_id)) return false;
-  if (OpenCount() == 0) os_file_.reset();  // closing releases every lock it held
+  if (OpenCount() == 0) {
+    ForgetHeadMapping();
+    os_file_.reset();  // closing releases every lock it held
+  }
   return true;
 }
 
@@ -136,7 +146,30 @@ int64_t TPhysicalFile::Write(int32_t handle_id, const void* buffer, int64_t leng
   if (length == 0) return os_file_->Truncate(position_) ? 0 : -1;
   int64_t count = os_file_->WriteAt(position_, buffer, length);
   if (count > 0) position_ += count;
+  if (head_state_ == THeadMap::kWaitGrowth && position_ >= kMappedHeadLength) {
+    head_state_ = THeadMap::kTry;
+  }
   return count;
+}
+
+bool TPhysicalFile::ReadHead(int64_t position, void* buffer, int64_t length) {
+  std::lock_guard guard(FileLock());
+  if (os_file_ == nullptr || head_state_ == THeadMap::kNone) return false;
+  if (head_ == nullptr) {
+    if (head_state_ != THeadMap::kTry) return false;
+    head_ = os_file_->MapHead(kMappedHeadLength);
+    if (head_ == nullptr) {
+      head_state_ = platform::LastOsError() == ERANGE ? THeadMap::kWaitGrowth : THeadMap::kNone;
+      return false;
+    }
+  }
+  if (head_->Read(position, buffer, length)) return true;
+  if (head_->Broken()) {
+    // Cut below the page by another program: system calls from now on.
+    head_.reset();
+    head_state_ = THeadMap::kNone;
+  }
+  return false;
 }
 
 bool TPhysicalFile::Flush(int32_t handle_id) {

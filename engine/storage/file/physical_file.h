@@ -17,6 +17,13 @@
 // Deleting and renaming refuse a file that another process holds open, as
 // share modes do on systems that enforce them.
 //
+// The first page of the file is mapped read-only where the platform offers
+// such a view (a local file system), so that ReadHead reads the change
+// counters of a header without a system call. The mapping is made at the
+// first ReadHead; while the file is shorter than the page it waits for a
+// write of this process that reaches past the page, and a read that finds
+// the file cut below the page (another program) ends it for this open.
+//
 // Thread-safety: as TAbstractFile.
 
 #include <cstdint>
@@ -42,6 +49,7 @@ class TPhysicalFile final : public TAbstractFile {
   int64_t Write(int32_t handle_id, const void* buffer, int64_t length) override;
   bool Flush(int32_t handle_id) override;
   int64_t Seek(int32_t handle_id, int32_t origin, int64_t offset) override;
+  bool ReadHead(int64_t position, void* buffer, int64_t length) override;
   bool LockRegion(int64_t offset, int64_t length) override;
   bool UnlockRegion(int64_t offset, int64_t length) override;
 
@@ -60,8 +68,22 @@ class TPhysicalFile final : public TAbstractFile {
   //! True when the handle is open and the file with it.
   bool UsableHandle(int32_t handle_id);
 
-  std::unique_ptr<platform::OsFile> os_file_;  //!< the one operating-system file
-  int64_t position_ = 0;                       //!< shared by all handles; -1 invalid
+  //! Where the mapping of the first page stands.
+  enum class THeadMap {
+    kTry,         //!< map at the next ReadHead
+    kWaitGrowth,  //!< the file was shorter than the page: try after a write past it
+    kNone,        //!< no mapping for this open
+  };
+  //! Opened or created anew: no mapping yet.
+  void ForgetHeadMapping();
+
+  std::unique_ptr<platform::OsFile> os_file_;    //!< the one operating-system file
+  int64_t position_ = 0;                         //!< shared by all handles; -1 invalid
+  std::unique_ptr<platform::HeadMapping> head_;  //!< the first page, mapped
+  THeadMap head_state_ = THeadMap::kTry;
 };
+
+//! Bytes of a file that TPhysicalFile maps: the first page.
+inline constexpr int64_t kMappedHeadLength = 4096;
 
 }  // namespace vevura

@@ -111,6 +111,7 @@ TIndexHeader TIndexFile::ReadHeaderFromDisk() {
 }
 
 void TIndexFile::AdoptHeader(TIndexHeader disk) {
+  ForgetSize();  // another writer's header may count pages it appended
   // Temporary indexes live only in this image; the disk shows a zeroed
   // descriptor in their place.
   for (int n = 1; n <= kMaxSecondaryIndexes; ++n) {
@@ -140,7 +141,7 @@ bool TIndexFile::IndexHeaderChanged() {
     // Most checks find nothing: the counter alone tells, without reading
     // and decoding the whole header.
     std::array<uint8_t, 4> counter{};
-    ReadAt(index_header_layout::kChangeCounter, counter.data(), counter.size());
+    ReadHeadAt(index_header_layout::kChangeCounter, counter.data(), counter.size());
     if (GetInt32(counter.data()) == header_.ChangeCounter) return false;
   }
   TIndexHeader disk = ReadHeaderFromDisk();
