@@ -31,6 +31,13 @@ void TPage::Reset(const TIndexShape& shape, int32_t page_number) {
   PinCount = 0;
   ClearContents();
   Dirty = false;
+  file_image_known_ = false;
+}
+
+void TPage::KeepFileImage(const uint8_t* image) {
+  file_image_.resize(kIndexPageSize);
+  std::memcpy(file_image_.data(), image, kIndexPageSize);
+  file_image_known_ = true;
 }
 
 void TPage::ClearContents() {

@@ -119,6 +119,16 @@ class TPage : public TRecencyLink<TPage> {
   //! Marks a change made through Data().
   void Touch() { Dirty = true; }
 
+  // ----- The bytes in the file -----
+  //! The 4096 bytes the file holds for the page (scrambled when the table is
+  //! encrypted), as kept at its last read or write; nullptr when not kept.
+  //! They stay true while the page is cached: another writer's change
+  //! drops the cache, and a rolled-back journal forgets them.
+  const uint8_t* FileImage() const { return file_image_known_ ? file_image_.data() : nullptr; }
+  //! Keeps image as the bytes the file holds for the page.
+  void KeepFileImage(const uint8_t* image);
+  void ForgetFileImage() { file_image_known_ = false; }
+
   // ----- Disk image -----
   //! Writes the 4096-byte image; clears the dirty flag. A freed page is
   //! written with entry count 0 and no entries.
@@ -151,7 +161,9 @@ class TPage : public TRecencyLink<TPage> {
   int32_t next_ = 0;
   uint16_t count_ = 0;
   int encoded_size_ = 0;
-  std::vector<uint8_t> entries_;  //!< slots, or the raw bytes of a data page
+  std::vector<uint8_t> entries_;     //!< slots, or the raw bytes of a data page
+  std::vector<uint8_t> file_image_;  //!< see FileImage; allocated when first kept
+  bool file_image_known_ = false;    //!< file_image_ holds the page's bytes in the file
 };
 
 }  // namespace vevura

@@ -21,6 +21,8 @@
 // holds its transaction lock; the cache then grows by 4). Dirty pages are
 // written sorted by page number, each run of consecutive pages with one
 // write. Headers and pages are scrambled on disk when the table is encrypted.
+// On a shared table each cached page also keeps its bytes in the file, so
+// that the journal of a change takes its before-images from memory.
 //
 // Errors: VEVURA_INDEXCORRUPT for damaged pages or page numbers,
 // VEVURA_TABLEFULL beyond the file's limits, VEVURA_OLDVERSION and
@@ -160,6 +162,10 @@ class TIndexFile : public TFileHandler, public TPageStore {
   //! nothing else can be evicted.
   void TrimPageBuffers();
 
+  //! Rolls the journal back (TFileHandler), then forgets the file images
+  //! of the cached pages, which the rollback may have made untrue.
+  bool RollBackJournal() override;
+
   // ----- Locks (single attempts; the protocol retries) -----
   bool LockWriteRegion(bool lock);
   bool LockReadSlot(bool lock, uint16_t slot);
@@ -195,6 +201,11 @@ class TIndexFile : public TFileHandler, public TPageStore {
   void WriteRun(bool temporary, std::vector<TPage*>::const_iterator first,
                 std::vector<TPage*>::const_iterator last);
   bool TrimCache(uint8_t index);
+  //! Pages of the persistent indexes of a shared table keep their bytes in
+  //! the file (TPage::FileImage), so that the journal of a change need not
+  //! read them back before it overwrites them.
+  bool KeepsFileImages(bool temporary) const;
+  void ForgetFileImages();
 
   TIndexFileHost& host_;                                         //!< the owning table
   std::string table_name_;                                       //!< named in errors
@@ -204,9 +215,10 @@ class TIndexFile : public TFileHandler, public TPageStore {
   std::vector<std::unique_ptr<TPage>> orphans_;                  //!< dropped while pinned
   std::unique_ptr<TFileHandler> memory_file_;                    //!< pages of temporary indexes
   int32_t memory_next_page_ = 1;                                 //!< next page of the memory file
-  int32_t disk_next_page_ = 1;      //!< next page as the header on disk says: later ones are new
-  TIndexFileStats stats_;           //!< diagnostics
-  bool header_unreadable_ = false;  //!< see HeaderUnreadable
+  int32_t disk_next_page_ = 1;       //!< next page as the header on disk says: later ones are new
+  std::vector<uint8_t> run_buffer_;  //!< the images of the run being written
+  TIndexFileStats stats_;            //!< diagnostics
+  bool header_unreadable_ = false;   //!< see HeaderUnreadable
 };
 
 }  // namespace vevura

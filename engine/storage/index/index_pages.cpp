@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <span>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/common/byte_order.h"
@@ -13,11 +15,61 @@ namespace vevura {
 
 namespace {
 
+//! Runs up to this many bytes are encoded into a buffer the file keeps.
+constexpr size_t kKeptRunBytes = 64 * 1024;
+
 int64_t OffsetOfPage(int32_t n) {
   return static_cast<int64_t>(n) * kIndexPageSize;
 }
 
+//! The bytes a run of pages overwrites, from the images its pages keep.
+class TRunFileImages final : public TKnownBytes {
+ public:
+  TRunFileImages(std::vector<TPage*>::const_iterator first,
+                 std::vector<TPage*>::const_iterator last)
+      : first_(first), last_(last) {}
+
+  bool CopyKnown(int64_t position, int64_t length, uint8_t* out) const override {
+    const int64_t run_start = OffsetOfPage((*first_)->PageNumber);
+    const int64_t run_end = run_start + (last_ - first_) * int64_t{kIndexPageSize};
+    if (position < run_start || length < 0 || position + length > run_end) return false;
+    int64_t at = position;
+    while (at < position + length) {
+      const int64_t index = (at - run_start) / kIndexPageSize;
+      const uint8_t* image = first_[index]->FileImage();
+      if (image == nullptr) return false;
+      const int64_t within = (at - run_start) % kIndexPageSize;
+      const int64_t count = std::min<int64_t>(kIndexPageSize - within, position + length - at);
+      std::memcpy(out + (at - position), image + within, static_cast<size_t>(count));
+      at += count;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<TPage*>::const_iterator first_;
+  std::vector<TPage*>::const_iterator last_;
+};
+
 }  // namespace
+
+bool TIndexFile::KeepsFileImages(bool temporary) const {
+  // Only a shared table journals its writes; the memory file never does.
+  return !temporary && !Exclusive() && !ReadOnly();
+}
+
+void TIndexFile::ForgetFileImages() {
+  for (const auto& cache : caches_) {
+    for (const auto& page : cache->Pages()) page->ForgetFileImage();
+  }
+}
+
+bool TIndexFile::RollBackJournal() {
+  const bool restored = TFileHandler::RollBackJournal();
+  // The pages written since the journal began hold their old bytes again.
+  ForgetFileImages();
+  return restored;
+}
 
 TFileHandler& TIndexFile::FileOf(bool temporary) {
   if (!temporary) return *this;
@@ -80,6 +132,9 @@ TPage* TIndexFile::ReadPage(uint8_t index, int32_t n, bool allocating) {
                             /*allow_short=*/true);
   if (got != kIndexPageSize) RaiseCorrupt();
   ++stats_.PageReads;
+  const bool keep_image = KeepsFileImages(temporary);
+  std::array<uint8_t, kIndexPageSize> in_file;
+  if (keep_image && host_.Encrypted()) in_file = image;
   if (host_.Encrypted()) UnscrambleRun(image.data(), image.size(), kTableDataSeeds);
   // A page about to be reused must be a freed one, which has no entries.
   if (allocating && GetUInt16(image.data() + page_layout::kEntryCount) != 0) RaiseCorrupt();
@@ -91,6 +146,7 @@ TPage* TIndexFile::ReadPage(uint8_t index, int32_t n, bool allocating) {
     stack_.Give(std::move(page));
     throw;
   }
+  if (keep_image) page->KeepFileImage(host_.Encrypted() ? in_file.data() : image.data());
   TPage* raw = page.get();
   caches_[index]->Insert(std::move(page));
   return Pin(raw);
@@ -169,19 +225,34 @@ bool TIndexFile::WriteDirtyPages(bool temporary) {
 void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator first,
                           std::vector<TPage*>::const_iterator last) {
   const size_t count = static_cast<size_t>(last - first);
-  std::vector<uint8_t> buffer(count * kIndexPageSize);
+  // Every image is encoded whole, so a buffer kept from an earlier run needs
+  // no clearing. Only short runs (a shared table's posts) keep theirs.
+  const size_t bytes = count * kIndexPageSize;
+  std::vector<uint8_t> long_run;
+  std::vector<uint8_t>& room = bytes <= kKeptRunBytes ? run_buffer_ : long_run;
+  if (room.size() < bytes) room.resize(bytes);
+  const std::span<uint8_t> buffer(room.data(), bytes);
   try {
     uint8_t* image = buffer.data();
     for (auto it = first; it != last; ++it, image += kIndexPageSize) {
       (*it)->Encode(image);
       if (host_.Encrypted()) ScrambleRun(image, kIndexPageSize, kTableDataSeeds);
     }
+    const TRunFileImages before(first, last);
     FileOf(temporary).WriteAt(OffsetOfPage((*first)->PageNumber), buffer.data(),
-                              static_cast<int64_t>(buffer.size()));
+                              static_cast<int64_t>(buffer.size()), &before);
   } catch (...) {
-    // Nothing of the run reached the file: its pages stay dirty.
-    for (auto it = first; it != last; ++it) (*it)->Dirty = true;
+    // Nothing of the run reached the file: its pages stay dirty. What the
+    // file holds for them is not known any more.
+    for (auto it = first; it != last; ++it) {
+      (*it)->Dirty = true;
+      (*it)->ForgetFileImage();
+    }
     throw;
+  }
+  if (KeepsFileImages(temporary)) {
+    const uint8_t* image = buffer.data();
+    for (auto it = first; it != last; ++it, image += kIndexPageSize) (*it)->KeepFileImage(image);
   }
   stats_.PageWrites += count;
   ++stats_.WriteCalls;
