@@ -811,11 +811,11 @@ TEST_F(CursorEditTest, AFailedPostTakesBackNothingAnotherUserWroteBeforeIt) {
       // table object has cached since its last post.
       for (int k = 0; k < 3; ++k) {
         expected.push_back("O" + std::to_string(n) + std::to_string(k));
-        Add(other, expected.back(), "O");
+        Add(other, expected.back(), expected.back());
       }
       fault.FailNth(platform::FaultFileSystem::Operation::Write, n);
       const std::string mine = "M" + std::to_string(n);
-      const uint16_t code = CodeRaisedBy([&] { Add(*c, mine, "M"); });
+      const uint16_t code = CodeRaisedBy([&] { Add(*c, mine, mine); });
       fault.Disarm();
       if (code == 0) {
         expected.push_back(mine);
