@@ -792,48 +792,59 @@ TEST_F(CursorEditTest, FailedWriteLeavesTheTableAsItWas) {
 }
 
 TEST_F(CursorEditTest, AFailedPostTakesBackNothingAnotherUserWroteBeforeIt) {
-  Create("PEOPLE", PeopleDefinition());
-  platform::FaultFileSystem fault(fs_);
-  platform::SetFileSystem(&fault);
-  std::vector<std::string> expected;
-  {
-    auto c = OpenOn("PEOPLE");
-    // Another session has a table object of its own, as another program has.
-    TDataSession other_session;
-    TDataDirectory* other_directory = other_session.OpenDataDirectory("", dir_.path());
-    TDataCursor other(*other_directory);
-    other.SetTableName("PEOPLE");
-    other.OpenCursor();
-    Add(*c, "Ann", "A");
-    expected.push_back("Ann");
-    for (int n = 1; n <= 8; ++n) {
-      // The other user's appends grow both files and change pages this
-      // table object has cached since its last post.
-      for (int k = 0; k < 3; ++k) {
-        expected.push_back("O" + std::to_string(n) + std::to_string(k));
-        Add(other, expected.back(), expected.back());
+  // Another session has a table object of its own, as another program has.
+  TDataSession other_session;
+  TDataDirectory* other_directory = other_session.OpenDataDirectory("", dir_.path());
+  for (const bool encrypted : {false, true}) {
+    const std::string table = encrypted ? "VAULT" : "PEOPLE";
+    TTableDefinition definition = PeopleDefinition();
+    definition.Encrypted = encrypted;
+    definition.Password = encrypted ? "Open Sesame" : "";
+    Create(table, definition);
+    session_->AddPassword("Open Sesame");
+    other_session.AddPassword("Open Sesame");
+    platform::FaultFileSystem fault(fs_);
+    platform::SetFileSystem(&fault);
+    std::vector<std::string> expected;
+    {
+      auto c = OpenOn(table);
+      TDataCursor other(*other_directory);
+      other.SetTableName(table);
+      other.OpenCursor();
+      Add(*c, "Ann", "A");
+      expected.push_back("Ann");
+      for (int n = 1; n <= 8; ++n) {
+        // The other user's appends grow both files and change pages this
+        // table object has cached since its last post.
+        for (int k = 0; k < 3; ++k) {
+          expected.push_back("O" + std::to_string(n) + std::to_string(k));
+          Add(other, expected.back(), expected.back());
+        }
+        fault.FailNth(platform::FaultFileSystem::Operation::Write, n);
+        const std::string mine = "M" + std::to_string(n);
+        const uint16_t code = CodeRaisedBy([&] { Add(*c, mine, mine); });
+        fault.Disarm();
+        if (code == 0) {
+          expected.push_back(mine);
+        } else {
+          EXPECT_EQ(code, VEVURA_WRITEERR) << table << " " << n;
+          // The files as the failure left them, before the other user
+          // writes its pages again.
+          ExpectSound(*c);
+        }
       }
-      fault.FailNth(platform::FaultFileSystem::Operation::Write, n);
-      const std::string mine = "M" + std::to_string(n);
-      const uint16_t code = CodeRaisedBy([&] { Add(*c, mine, mine); });
-      fault.Disarm();
-      if (code == 0) {
-        expected.push_back(mine);
-      } else {
-        EXPECT_EQ(code, VEVURA_WRITEERR) << n;
-      }
+      std::vector<std::string> names;
+      std::vector<uint8_t> record(c->RecordSize());
+      c->First();
+      while (c->Next(record) == kCursorOnRecord) names.push_back(NameOf(*c, record));
+      EXPECT_EQ(names, expected) << table;
+      other.CloseCursor(false);
     }
-    std::vector<std::string> names;
-    std::vector<uint8_t> record(c->RecordSize());
-    c->First();
-    while (c->Next(record) == kCursorOnRecord) names.push_back(NameOf(*c, record));
-    EXPECT_EQ(names, expected);
-    other.CloseCursor(false);
+    platform::SetFileSystem(&fs_);
+    TTableVerifyReport report = VerifyTable(*directory_, table);
+    EXPECT_TRUE(report.Clean()) << table << ": " << report.Describe();
+    EXPECT_EQ(report.LiveRecords, static_cast<int64_t>(expected.size())) << table;
   }
-  platform::SetFileSystem(&fs_);
-  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
-  EXPECT_TRUE(report.Clean()) << report.Describe();
-  EXPECT_EQ(report.LiveRecords, static_cast<int64_t>(expected.size()));
 }
 
 TEST_F(CursorEditTest, FailedInsertIntoAnExclusiveTableKeepsTheEarlierOnes) {
