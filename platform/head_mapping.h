@@ -8,9 +8,9 @@
 // On network and user-space file systems it need not follow another
 // machine's writes, so no mapping is made there (the caller reads instead).
 //
-// Another program may cut the file below the mapped page; reading the page
-// then raises SIGBUS. Read guards against it: while it copies, a SIGBUS
-// handler (installed once per process) that sees a fault inside the range
+// Another program may cut the file. Bytes past a new end inside the mapped
+// page read as zeros; a cut below the page makes reading it raise SIGBUS. Read guards against it:
+// while it copies, a SIGBUS handler (installed once per process) that sees a fault inside the range
 // being copied jumps back into Read, which reports the failure; the mapping
 // is then of no further use. Any other SIGBUS goes on to the handler
 // installed before ours, or takes the default action.

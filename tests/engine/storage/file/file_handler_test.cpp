@@ -256,6 +256,32 @@ TEST_F(FileHandlerTest, ShortAndFailedTransfersRaiseReadAndWriteErrors) {
   handler->Flush();
 }
 
+TEST_F(FileHandlerTest, HeadReadsSeeOtherWritersAndFallBackToReadsWhenTheFileIsCut) {
+  std::string name = PathOf("HEAD.DAT");
+  std::vector<uint8_t> page = Bytes("abcd");
+  page.resize(8192, 'x');
+  MakeFile(name, page);
+  auto handler = Handler(name);
+  handler->Open();
+  char buffer[4] = {};
+  handler->ReadHeadAt(0, buffer, 4);
+  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  // Another descriptor stands for another program.
+  platform::OpenOptions shared;
+  std::unique_ptr<platform::OsFile> other = platform::PosixFileSystem().Open(name, shared);
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(other->WriteAt(0, "efgh", 4), 4);
+  handler->ReadHeadAt(0, buffer, 4);
+  EXPECT_EQ(std::string(buffer, 4), "efgh");
+  // Cut below the page: the read fails as a short read does, and the file
+  // is read from then on.
+  ASSERT_TRUE(other->Truncate(0));
+  EXPECT_EQ(CodeRaisedBy([&] { handler->ReadHeadAt(0, buffer, 4); }), VEVURA_READERR);
+  ASSERT_EQ(other->WriteAt(0, "ijkl", 4), 4);
+  handler->ReadHeadAt(0, buffer, 4);
+  EXPECT_EQ(std::string(buffer, 4), "ijkl");
+}
+
 TEST_F(FileHandlerTest, TemporaryFileDisappearsWithItsLastHandle) {
   std::string name = PathOf("SCRATCH.DAT");
   auto creator = Handler(name);
