@@ -64,6 +64,7 @@ class TPage : public TRecencyLink<TPage> {
   uint16_t PinCount = 0;   //!< fetches not yet released; a pinned page stays
   int32_t PageNumber = 0;  //!< the page's number in its file
   bool Freed = false;      //!< on a free list; written with no entries
+  bool Listed = false;     //!< on the index file's list of dirty pages
 
   // ----- Header fields -----
   uint8_t PageType() const { return type_; }

@@ -200,6 +200,10 @@ class TIndexFile : public TFileHandler, public TPageStore {
   bool CacheHasKind(int index, bool temporary) const;
   void WriteRun(bool temporary, std::vector<TPage*>::const_iterator first,
                 std::vector<TPage*>::const_iterator last);
+  //! Writes pages (dirty, unpinned, of one kind) in crash order, in runs.
+  void WriteListedPages(bool temporary, std::vector<TPage*>& pages);
+  //! Puts a dirty cached page on the list WriteDirtyPages works from.
+  void ListDirty(TPage* page);
   bool TrimCache(uint8_t index);
   //! Pages of the persistent indexes of a shared table keep their bytes in
   //! the file (TPage::FileImage), so that the journal of a change need not
@@ -213,8 +217,11 @@ class TIndexFile : public TFileHandler, public TPageStore {
   TPageStack stack_;                                             //!< spare page objects
   std::array<std::unique_ptr<TPageCache>, kIndexCount> caches_;  //!< one per index
   std::vector<std::unique_ptr<TPage>> orphans_;                  //!< dropped while pinned
-  std::unique_ptr<TFileHandler> memory_file_;                    //!< pages of temporary indexes
-  int32_t memory_next_page_ = 1;                                 //!< next page of the memory file
+  //! Cached pages that became dirty since they were last written (pages
+  //! with Listed set); a page leaves the list when it is written or dropped.
+  std::vector<TPage*> dirty_pages_;
+  std::unique_ptr<TFileHandler> memory_file_;  //!< pages of temporary indexes
+  int32_t memory_next_page_ = 1;               //!< next page of the memory file
   int32_t disk_next_page_ = 1;       //!< next page as the header on disk says: later ones are new
   std::vector<uint8_t> run_buffer_;  //!< the images of the run being written
   TIndexFileStats stats_;            //!< diagnostics

@@ -171,13 +171,28 @@ std::unique_ptr<TPage> TIndexFile::ObtainPage(uint8_t index) {
 
 void TIndexFile::ReleasePage(TPage* page) {
   if (page->PinCount > 0) --page->PinCount;
-  if (page->PinCount > 0 || orphans_.empty()) return;
+  const bool orphan = !orphans_.empty() && std::any_of(orphans_.begin(), orphans_.end(),
+                                                       [page](const std::unique_ptr<TPage>& p) {
+                                                         return p.get() == page;
+                                                       });
+  if (!orphan) {
+    // Pages change only while pinned, so a page that became dirty is seen
+    // here, when its user lets it go.
+    if (page->Dirty) ListDirty(page);
+    return;
+  }
+  if (page->PinCount > 0) return;
   auto it = std::find_if(orphans_.begin(), orphans_.end(),
                          [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
-  if (it == orphans_.end()) return;
   std::unique_ptr<TPage> owned = std::move(*it);
   orphans_.erase(it);
   stack_.Give(std::move(owned));
+}
+
+void TIndexFile::ListDirty(TPage* page) {
+  if (page->Listed) return;
+  page->Listed = true;
+  dirty_pages_.push_back(page);
 }
 
 bool TIndexFile::CacheHasKind(int index, bool temporary) const {
@@ -187,14 +202,36 @@ bool TIndexFile::CacheHasKind(int index, bool temporary) const {
 
 bool TIndexFile::WriteDirtyPages(bool temporary) {
   if (header_.SecondaryCount > kIndexCount - 1) return false;
+  // The pages to write leave the list; pinned ones and those of the other
+  // kind stay on it.
   std::vector<TPage*> pages;
-  for (int i = 0; i < kIndexCount; ++i) {
-    if (!CacheHasKind(i, temporary)) continue;
-    for (const auto& page : caches_[i]->Pages()) {
-      if (page->Dirty && page->PinCount == 0) pages.push_back(page.get());
+  size_t kept = 0;
+  for (TPage* page : dirty_pages_) {
+    if (!page->Dirty) {
+      page->Listed = false;
+    } else if (page->PinCount == 0 && CacheHasKind(page->Shape().IndexNumber, temporary)) {
+      page->Listed = false;
+      pages.push_back(page);
+    } else {
+      dirty_pages_[kept++] = page;
     }
   }
+  dirty_pages_.resize(kept);
   if (pages.empty()) return false;
+  try {
+    WriteListedPages(temporary, pages);
+  } catch (...) {
+    // What was not written stays listed, for the next write-back.
+    for (TPage* page : pages) {
+      if (page->Dirty) ListDirty(page);
+    }
+    throw;
+  }
+  host_.SetHeaderWritten();
+  return true;
+}
+
+void TIndexFile::WriteListedPages(bool temporary, std::vector<TPage*>& pages) {
   const int32_t first_new = temporary ? 0 : disk_next_page_;
   auto rank = [first_new](const TPage* page) {
     if (first_new == 0 || page->PageNumber >= first_new) return 0;
@@ -218,8 +255,6 @@ bool TIndexFile::WriteDirtyPages(bool temporary) {
     WriteRun(temporary, run, end);
     run = end;
   }
-  host_.SetHeaderWritten();
-  return true;
 }
 
 void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator first,
@@ -259,6 +294,11 @@ void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator fi
 }
 
 void TIndexFile::DropCache(uint8_t index) {
+  const auto& pages = caches_[index]->Pages();
+  if (std::any_of(pages.begin(), pages.end(), [](const auto& page) { return page->Listed; })) {
+    for (const auto& page : pages) page->Listed = false;
+    std::erase_if(dirty_pages_, [](const TPage* page) { return !page->Listed; });
+  }
   caches_[index]->Clear(
       [this](std::unique_ptr<TPage> page) { stack_.Give(std::move(page)); },
       [this](std::unique_ptr<TPage> page) { orphans_.push_back(std::move(page)); });

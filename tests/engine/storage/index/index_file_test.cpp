@@ -42,6 +42,12 @@ class IndexFileBehaviourTest : public IndexFileTest {
     file.ReleasePage(page);
     return *page;
   }
+  //! Marks page n changed, as the B-tree does: while it holds it pinned.
+  static void Touch(TIndexFile& file, uint8_t index, int32_t n) {
+    TPage* page = file.FetchPage(index, n, false);
+    page->Touch();
+    file.ReleasePage(page);
+  }
   static TKey KeyNumber(int i, uint16_t k = 100) {
     char text[16];
     std::snprintf(text, sizeof text, "K%06d", i);
@@ -239,15 +245,15 @@ TEST_F(IndexFileBehaviourTest, FullCacheWritesDirtyPagesOrGrowsUnderTransactionL
   file->DropPageBuffers(false);
   file->TrimPageBuffers();
   const TPageCache& cache = file->Cache(index);
-  Page(*file, index, 1).Touch();
-  Page(*file, index, 2).Touch();
+  Touch(*file, index, 1);
+  Touch(*file, index, 2);
   host_.TransactionLock = true;
   uint64_t writes = file->Stats().PageWrites;
   Page(*file, index, 3);
   EXPECT_EQ(cache.Capacity(), 6);
   EXPECT_EQ(cache.Size(), 3);
   EXPECT_EQ(file->Stats().PageWrites, writes) << "nothing written under the transaction lock";
-  Page(*file, index, 3).Touch();
+  Touch(*file, index, 3);
   host_.TransactionLock = false;
   file->TrimPageBuffers();
   EXPECT_EQ(cache.Size(), 2) << "trimming writes the dirty pages to evict one";
@@ -261,7 +267,7 @@ TEST_F(IndexFileBehaviourTest, DirtyPagesAreWrittenInRunsOfConsecutiveNumbers) {
   for (int i = 0; i < 60; ++i) Insert(*file, index, KeyNumber(i, 400));
   ASSERT_GE(file->Header().NextPage, 8);
   file->WriteDirtyPages(false);
-  for (int32_t n : {5, 1, 2, 7, 3}) Page(*file, index, n).Touch();
+  for (int32_t n : {5, 1, 2, 7, 3}) Touch(*file, index, n);
   const uint64_t calls = file->Stats().WriteCalls;
   const uint64_t pages = file->Stats().PageWrites;
   EXPECT_TRUE(file->WriteDirtyPages(false));
