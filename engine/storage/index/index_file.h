@@ -22,7 +22,9 @@
 // written sorted by page number, each run of consecutive pages with one
 // write. Headers and pages are scrambled on disk when the table is encrypted.
 // On a shared table each cached page also keeps its bytes in the file, so
-// that the journal of a change takes its before-images from memory.
+// that the journal of a change takes its before-images from memory. Pages
+// change only while pinned: releasing a dirty page puts it on the list of
+// dirty pages that the next write-back works from.
 //
 // Errors: VEVURA_INDEXCORRUPT for damaged pages or page numbers,
 // VEVURA_TABLEFULL beyond the file's limits, VEVURA_OLDVERSION and
