@@ -32,6 +32,24 @@ bool IsByteType(uint8_t t) {
   return t == fcBytes || t == fcVarBytes || t == fcTenBytes || t == fcBlob;
 }
 
+//! Whether a comparison op holds for a three-way result c (<0, 0, >0).
+bool ComparisonHolds(TExpOp op, int c) {
+  switch (op) {
+    case TExpOp::Equal:
+      return c == 0;
+    case TExpOp::NotEqual:
+      return c != 0;
+    case TExpOp::Less:
+      return c < 0;
+    case TExpOp::LessEqual:
+      return c <= 0;
+    case TExpOp::Greater:
+      return c > 0;
+    default:
+      return c >= 0;
+  }
+}
+
 TExpToken Null(const TExpToken& node) {
   TExpToken result;
   result.Type = node.Type, result.Subtype = node.Subtype, result.Size = node.Size;
@@ -280,20 +298,7 @@ class TEvaluator {
               ? sign(a, right.AsLargeInt())
               : sign(static_cast<long double>(a), static_cast<long double>(right.AsFloat()));
     }
-    switch (node.Op) {
-      case TExpOp::Equal:
-        return c == 0;
-      case TExpOp::NotEqual:
-        return c != 0;
-      case TExpOp::Less:
-        return c < 0;
-      case TExpOp::LessEqual:
-        return c <= 0;
-      case TExpOp::Greater:
-        return c > 0;
-      default:
-        return c >= 0;
-    }
+    return ComparisonHolds(node.Op, c);
   }
 
   TExpToken Unary(const TExpToken& node) {
@@ -364,17 +369,7 @@ class TEvaluator {
   bool OrderHolds(TExpOp op, const TExpToken& l, const TExpToken& r) {
     const bool text = IsText(l.Type, l.Subtype) || IsText(r.Type, r.Subtype);
     if (!text && l.IsNull != r.IsNull) return false;
-    const int c = Compare(l, r, false, 0);
-    switch (op) {
-      case TExpOp::Less:
-        return c < 0;
-      case TExpOp::LessEqual:
-        return c <= 0;
-      case TExpOp::Greater:
-        return c > 0;
-      default:
-        return c >= 0;
-    }
+    return ComparisonHolds(op, Compare(l, r, false, 0));
   }
 
   bool Holds(TExpOp op, const TExpToken& l, const TExpToken& r) {
