@@ -32,6 +32,21 @@ bool IsByteType(uint8_t t) {
   return t == fcBytes || t == fcVarBytes || t == fcTenBytes || t == fcBlob;
 }
 
+//! One of the six comparison operators.
+bool IsComparison(TExpOp op) {
+  switch (op) {
+    case TExpOp::Equal:
+    case TExpOp::NotEqual:
+    case TExpOp::Less:
+    case TExpOp::LessEqual:
+    case TExpOp::Greater:
+    case TExpOp::GreaterEqual:
+      return true;
+    default:
+      return false;
+  }
+}
+
 //! Whether a comparison op holds for a three-way result c (<0, 0, >0).
 bool ComparisonHolds(TExpOp op, int c) {
   switch (op) {
@@ -246,17 +261,7 @@ class TEvaluator {
   std::optional<bool> NumericComparison(const TExpToken& node) const {
     const TExpToken& left = *node.Left;
     const TExpToken& right = *node.Right;
-    switch (node.Op) {
-      case TExpOp::Equal:
-      case TExpOp::NotEqual:
-      case TExpOp::Less:
-      case TExpOp::LessEqual:
-      case TExpOp::Greater:
-      case TExpOp::GreaterEqual:
-        break;
-      default:
-        return std::nullopt;
-    }
+    if (!IsComparison(node.Op)) return std::nullopt;
     if (left.Kind != TExpKind::Field || right.Kind != TExpKind::Constant || right.IsNull ||
         !(IsInt(right.Type) || right.Type == fcFloat)) {
       return std::nullopt;
@@ -387,17 +392,8 @@ class TEvaluator {
     }
     const TExpToken l = Eval(*node.Left);
     const TExpToken r = Eval(*node.Right);
-    switch (node.Op) {
-      case TExpOp::Equal:
-      case TExpOp::NotEqual:
-      case TExpOp::Less:
-      case TExpOp::LessEqual:
-      case TExpOp::Greater:
-      case TExpOp::GreaterEqual:
-        return Boolean(Holds(node.Op, l, r));
-      default:
-        return Arithmetic(node, l, r);
-    }
+    if (IsComparison(node.Op)) return Boolean(Holds(node.Op, l, r));
+    return Arithmetic(node, l, r);
   }
 
   TExpToken Arithmetic(const TExpToken& node, const TExpToken& l, const TExpToken& r) {

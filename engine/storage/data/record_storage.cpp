@@ -190,16 +190,11 @@ void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDir
   wanted_.push_back(number);
   std::sort(wanted_.begin(), wanted_.end());
   wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
-  const auto size = static_cast<int32_t>(RecordSize());
-  const int32_t gap = kReadAheadGapBytes / size;
-  const int32_t span = std::max(kReadAheadBytes / size, 1);
   auto own_first = wanted_.cend();
   auto own_last = wanted_.cend();
   for (auto first = wanted_.cbegin(); first != wanted_.cend();) {
     auto last = first + 1;
-    while (last != wanted_.cend() && *last - *(last - 1) - 1 <= gap && *last - *first < span) {
-      ++last;
-    }
+    while (last != wanted_.cend() && JoinsRead(*first, *(last - 1), *last)) ++last;
     if (number >= *first && number <= *(last - 1)) {
       own_first = first;
       own_last = last;
@@ -209,6 +204,12 @@ void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDir
     first = last;
   }
   ReadSpan(own_first, own_last, number);
+}
+
+bool TRecordStorage::JoinsRead(int32_t first, int32_t previous, int32_t next) const {
+  const auto size = static_cast<int32_t>(RecordSize());
+  return next - previous - 1 <= kReadAheadGapBytes / size &&
+         next - first < std::max(kReadAheadBytes / size, 1);
 }
 
 void TRecordStorage::ReadSpan(std::vector<int32_t>::const_iterator first,
@@ -243,8 +244,6 @@ bool TRecordStorage::VisitRecords(
     }
   } buffer{visit_buffer_, std::move(visit_buffer_)};
   const auto size = static_cast<int32_t>(RecordSize());
-  const int32_t gap = kReadAheadGapBytes / size;
-  const int32_t span = std::max(kReadAheadBytes / size, 1);
   const bool encrypted = Encrypted();
   int32_t low = 0;       // first record of the run in the buffer
   int32_t images = 0;    // whole images read from low on
@@ -264,9 +263,8 @@ bool TRecordStorage::VisitRecords(
     if (n <= previous || n >= low + images) {
       if (cursor != nullptr && !cursor->BeforeRecordRead()) return false;
       int32_t last = n;
-      for (size_t j = i + 1; j < numbers.size() && numbers[j] <= slots &&
-                             numbers[j] - last - 1 <= gap && numbers[j] - n < span;
-           ++j) {
+      for (size_t j = i + 1;
+           j < numbers.size() && numbers[j] <= slots && JoinsRead(n, last, numbers[j]); ++j) {
         last = numbers[j];
       }
       const auto length = static_cast<int64_t>(last - n + 1) * size;

@@ -253,6 +253,10 @@ class TRecordStorage final : public TRecordOwner {
   //! names that the file holds and the cache lacks, in runs; number's run
   //! last and number loaded last, so that it is the most recently used.
   void ReadAhead(TRecordClient& cursor, int32_t number, TRecordDirection direction);
+  //! Whether record next, coming after previous in ascending order, goes
+  //! into the one read that starts at first: gaps of at most
+  //! kReadAheadGapBytes, reads of at most kReadAheadBytes.
+  bool JoinsRead(int32_t first, int32_t previous, int32_t next) const;
   //! Reads the records from *first to *(last - 1) in one call and loads the
   //! images of the numbers in [first, last), number (when among them) last.
   void ReadSpan(std::vector<int32_t>::const_iterator first,

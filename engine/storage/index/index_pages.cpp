@@ -171,19 +171,15 @@ std::unique_ptr<TPage> TIndexFile::ObtainPage(uint8_t index) {
 
 void TIndexFile::ReleasePage(TPage* page) {
   if (page->PinCount > 0) --page->PinCount;
-  const bool orphan = !orphans_.empty() && std::any_of(orphans_.begin(), orphans_.end(),
-                                                       [page](const std::unique_ptr<TPage>& p) {
-                                                         return p.get() == page;
-                                                       });
-  if (!orphan) {
+  auto it = std::find_if(orphans_.begin(), orphans_.end(),
+                         [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
+  if (it == orphans_.end()) {
     // Pages change only while pinned, so a page that became dirty is seen
     // here, when its user lets it go.
     if (page->Dirty) ListDirty(page);
     return;
   }
   if (page->PinCount > 0) return;
-  auto it = std::find_if(orphans_.begin(), orphans_.end(),
-                         [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
   std::unique_ptr<TPage> owned = std::move(*it);
   orphans_.erase(it);
   stack_.Give(std::move(owned));
