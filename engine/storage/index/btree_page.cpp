@@ -1,6 +1,7 @@
 #include "engine/storage/index/btree_page.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -32,12 +33,23 @@ void TPage::Reset(const TIndexShape& shape, int32_t page_number) {
   ClearContents();
   Dirty = false;
   file_image_known_ = false;
+  changed_from_ = 1;
 }
 
 void TPage::KeepFileImage(const uint8_t* image) {
   file_image_.resize(kIndexPageSize);
   std::memcpy(file_image_.data(), image, kIndexPageSize);
   file_image_known_ = true;
+  changed_from_ = kNoChange;
+}
+
+void TPage::KeepFileImage(const uint8_t* image, size_t from, size_t to) {
+  if (!file_image_known_) {
+    KeepFileImage(image);
+    return;
+  }
+  std::memcpy(file_image_.data() + from, image + from, to - from);
+  changed_from_ = kNoChange;
 }
 
 void TPage::ClearContents() {
@@ -49,6 +61,7 @@ void TPage::ClearContents() {
   Freed = false;
   std::memset(entries_.data(), 0, kPageDataSize);
   Dirty = true;
+  changed_from_ = 1;
 }
 
 void TPage::RaiseCorrupt() const {
@@ -59,6 +72,7 @@ void TPage::SetPageType(uint8_t type) {
   type_ = type;
   RecomputeEncodedSize();
   Dirty = true;
+  changed_from_ = 1;
 }
 
 void TPage::SetPrevious(int32_t page) {
@@ -122,6 +136,7 @@ void TPage::SetPacking(int entry, TLeafPacking packing) {
 void TPage::SetKey(int entry, const uint8_t* key) {
   CheckEntry(entry);
   std::memmove(Slot(entry), key, shape_.KeyLength);
+  ChangedFrom(entry);
   if (IsCompressedLeaf()) {
     Repack(entry);
     if (entry < count_) Repack(entry + 1);
@@ -132,12 +147,14 @@ void TPage::SetKey(int entry, const uint8_t* key) {
 void TPage::SetReference(int entry, uint32_t reference) {
   CheckEntry(entry);
   PutUInt32(Slot(entry) + shape_.KeyLength + kSlotReference, reference);
+  ChangedFrom(entry);
   Dirty = true;
 }
 
 void TPage::SetKeyCount(int entry, uint32_t count) {
   CheckEntry(entry);
   PutUInt32(Slot(entry) + shape_.KeyLength + kSlotKeyCount, count);
+  ChangedFrom(entry);
   Dirty = true;
 }
 
@@ -178,6 +195,7 @@ void TPage::InsertEntry(int entry, const uint8_t* key, uint32_t reference, uint3
     Repack(entry);
     if (entry < count_) Repack(entry + 1);
   }
+  ChangedFrom(entry);
   Dirty = true;
 }
 
@@ -188,6 +206,7 @@ void TPage::RemoveEntry(int entry) {
   std::memmove(Slot(entry), Slot(entry + 1), static_cast<size_t>(count_ - entry) * slot);
   --count_;
   if (IsCompressedLeaf() && entry <= count_) Repack(entry);
+  ChangedFrom(entry);
   Dirty = true;
 }
 
@@ -203,6 +222,8 @@ void TPage::MoveTailTo(int from, TPage& dest) {
   dest.RecomputeEncodedSize();
   Dirty = true;
   dest.Dirty = true;
+  changed_from_ = 1;
+  dest.changed_from_ = 1;
 }
 
 void TPage::MoveHeadToEnd(int count, TPage& dest) {
@@ -218,6 +239,8 @@ void TPage::MoveHeadToEnd(int count, TPage& dest) {
   dest.RecomputeEncodedSize();
   Dirty = true;
   dest.Dirty = true;
+  changed_from_ = 1;
+  dest.changed_from_ = 1;
 }
 
 void TPage::MoveTailToFront(int count, TPage& dest) {
@@ -234,6 +257,8 @@ void TPage::MoveTailToFront(int count, TPage& dest) {
   dest.RecomputeEncodedSize();
   Dirty = true;
   dest.Dirty = true;
+  changed_from_ = 1;
+  dest.changed_from_ = 1;
 }
 
 uint64_t TPage::LeafEntriesBelow() const {
@@ -262,9 +287,49 @@ void TPage::Encode(uint8_t* image) {
   Dirty = false;
 }
 
-void TPage::EncodeEntries(uint8_t* out) const {
+bool TPage::EncodeChanges(uint8_t* image, size_t* from, size_t* to) {
+  namespace L = page_layout;
+  if (!file_image_known_ || type_ == ptData || Freed || IsCompressedLeaf() ||
+      image[L::kType] != type_ || Overflows()) {
+    return false;
+  }
+  const size_t entry_size =
+      static_cast<size_t>(IsInner() ? shape_.InnerEntrySize() : shape_.LeafEntrySize());
+  // The entries the file holds end where its entry count says.
+  const int old_count = GetUInt16(image + L::kEntryCount);
+  const size_t old_end = kPageHeaderSize + static_cast<size_t>(old_count) * entry_size;
+  const size_t new_end = kPageHeaderSize + static_cast<size_t>(count_) * entry_size;
+  if (old_end > kIndexPageSize) return false;
+  std::array<uint8_t, kPageHeaderSize> header{};
+  header[L::kType] = type_;
+  PutUInt16(header.data() + L::kEntryCount, count_);
+  PutInt32(header.data() + L::kPrevious, previous_);
+  PutInt32(header.data() + L::kNext, next_);
+  size_t lo = kIndexPageSize;
+  size_t hi = 0;
+  for (size_t i = 0; i < header.size(); ++i) {
+    if (image[i] == header[i]) continue;
+    lo = std::min(lo, i);
+    hi = i + 1;
+  }
+  std::memcpy(image, header.data(), header.size());
+  if (changed_from_ <= std::max<int>(count_, old_count)) {
+    const size_t first = kPageHeaderSize + static_cast<size_t>(changed_from_ - 1) * entry_size;
+    if (changed_from_ <= count_) EncodeEntries(image + first, changed_from_);
+    if (old_end > new_end) std::memset(image + new_end, 0, old_end - new_end);
+    lo = std::min(lo, first);
+    hi = std::max({hi, new_end, old_end});
+  }
+  *from = lo < hi ? lo : 0;
+  *to = lo < hi ? hi : 0;
+  Dirty = false;
+  changed_from_ = kNoChange;
+  return true;
+}
+
+void TPage::EncodeEntries(uint8_t* out, int first) const {
   const int k = shape_.KeyLength;
-  for (int e = 1; e <= count_; ++e) {
+  for (int e = first; e <= count_; ++e) {
     const uint8_t* s = Slot(e);
     if (IsCompressedLeaf()) {
       TLeafPacking p = PackingOf(shape_, e == 1 ? nullptr : Slot(e - 1), s);

@@ -17,6 +17,7 @@
 // VEVURA_INDEXCORRUPT for one outside 1..EntryCount, so a damaged tree is
 // reported instead of read beyond.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -117,8 +118,11 @@ class TPage : public TRecencyLink<TPage> {
   //! The 4083 raw bytes of a data page.
   uint8_t* Data() { return entries_.data(); }
   const uint8_t* Data() const { return entries_.data(); }
-  //! Marks a change made through Data().
-  void Touch() { Dirty = true; }
+  //! Marks a change made through Data(), or one not said where.
+  void Touch() {
+    Dirty = true;
+    changed_from_ = 1;
+  }
 
   // ----- The bytes in the file -----
   //! The 4096 bytes the file holds for the page (scrambled when the table is
@@ -126,14 +130,25 @@ class TPage : public TRecencyLink<TPage> {
   //! They stay true while the page is cached: another writer's change
   //! drops the cache, and a rolled-back journal forgets them.
   const uint8_t* FileImage() const { return file_image_known_ ? file_image_.data() : nullptr; }
-  //! Keeps image as the bytes the file holds for the page.
+  //! Keeps image, the page's encoding as the file holds it, as its image.
   void KeepFileImage(const uint8_t* image);
+  //! Takes bytes from..to of image (the page's whole new encoding) as what
+  //! the file now holds there; the whole image when none is kept yet.
+  void KeepFileImage(const uint8_t* image, size_t from, size_t to);
   void ForgetFileImage() { file_image_known_ = false; }
 
   // ----- Disk image -----
   //! Writes the 4096-byte image; clears the dirty flag. A freed page is
   //! written with entry count 0 and no entries.
   void Encode(uint8_t* image);
+  //! Given image holding a copy of the kept file image (not scrambled),
+  //! re-encodes only the header and the entries changed since that image
+  //! was kept, so that image becomes what Encode would write save for
+  //! bytes past the entries, which stay as they are. Sets from..to to the
+  //! bytes that may differ (from == to: none) and clears the dirty flag.
+  //! False, image untouched, when the page must be encoded whole: no image
+  //! kept, a data, freed or compressed page, or a change of page type.
+  bool EncodeChanges(uint8_t* image, size_t* from, size_t* to);
   //! Takes the page from a 4096-byte image. With header_only the entries are
   //! left out (a page about to be reused). Raises VEVURA_INDEXCORRUPT when the
   //! header or the entries do not fit the index's shape.
@@ -152,7 +167,10 @@ class TPage : public TRecencyLink<TPage> {
   void RecomputeEncodedSize();
   void DecodeEntries(const uint8_t* image);
   void DecodePackedEntries(const uint8_t* image);
-  void EncodeEntries(uint8_t* image) const;
+  //! Encodes entries first..EntryCount at out.
+  void EncodeEntries(uint8_t* out, int first = 1) const;
+  //! Entries from this one on may differ from the kept file image.
+  void ChangedFrom(int entry) { changed_from_ = std::min(changed_from_, entry); }
   [[noreturn]] void RaiseCorrupt() const;
 
   const std::string* table_name_;
@@ -165,6 +183,10 @@ class TPage : public TRecencyLink<TPage> {
   std::vector<uint8_t> entries_;     //!< slots, or the raw bytes of a data page
   std::vector<uint8_t> file_image_;  //!< see FileImage; allocated when first kept
   bool file_image_known_ = false;    //!< file_image_ holds the page's bytes in the file
+  //! The first entry whose encoding may differ from the kept file image;
+  //! kNoChange when none does.
+  int changed_from_ = 1;
+  static constexpr int kNoChange = 1 << 20;
 };
 
 }  // namespace vevura

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <span>
+#include <tuple>
+#include <utility>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/common/byte_order.h"
@@ -50,6 +51,23 @@ class TRunFileImages final : public TKnownBytes {
   std::vector<TPage*>::const_iterator first_;
   std::vector<TPage*>::const_iterator last_;
 };
+
+//! The first and one past the last byte where two images of length bytes
+//! differ; first == last when they are equal.
+std::pair<size_t, size_t> ChangedBytes(const uint8_t* a, const uint8_t* b, size_t length) {
+  constexpr size_t kBlock = 64;
+  size_t first = 0;
+  while (first + kBlock <= length && std::memcmp(a + first, b + first, kBlock) == 0)
+    first += kBlock;
+  while (first < length && a[first] == b[first]) ++first;
+  if (first == length) return {length, length};
+  size_t last = length;
+  while (last >= first + kBlock && std::memcmp(a + last - kBlock, b + last - kBlock, kBlock) == 0) {
+    last -= kBlock;
+  }
+  while (a[last - 1] == b[last - 1]) --last;
+  return {first, last};
+}
 
 }  // namespace
 
@@ -262,16 +280,42 @@ void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator fi
   std::vector<uint8_t> long_run;
   std::vector<uint8_t>& room = bytes <= kKeptRunBytes ? run_buffer_ : long_run;
   if (room.size() < bytes) room.resize(bytes);
-  const std::span<uint8_t> buffer(room.data(), bytes);
+  uint8_t* const buffer = room.data();
+  const bool keep_images = KeepsFileImages(temporary);
+  // With the file's images of the pages at hand, only the span from the first
+  // to the last changed byte is written: a post changes a key count here and
+  // an entry there, and the bytes around them are already in the file.
+  size_t from = bytes;
+  size_t to = 0;
   try {
-    uint8_t* image = buffer.data();
+    uint8_t* image = buffer;
     for (auto it = first; it != last; ++it, image += kIndexPageSize) {
-      (*it)->Encode(image);
-      if (host_.Encrypted()) ScrambleRun(image, kIndexPageSize, kTableDataSeeds);
+      TPage& page = **it;
+      const size_t at = static_cast<size_t>(image - buffer);
+      const uint8_t* in_file = keep_images ? page.FileImage() : nullptr;
+      size_t lo = 0;
+      size_t hi = kIndexPageSize;
+      // A page the file holds in clear is patched: its image, with only the
+      // entries changed since re-encoded.
+      bool patched = false;
+      if (in_file != nullptr && !host_.Encrypted()) {
+        std::memcpy(image, in_file, kIndexPageSize);
+        patched = page.EncodeChanges(image, &lo, &hi);
+      }
+      if (!patched) {
+        page.Encode(image);
+        if (host_.Encrypted()) ScrambleRun(image, kIndexPageSize, kTableDataSeeds);
+        if (in_file != nullptr) std::tie(lo, hi) = ChangedBytes(image, in_file, kIndexPageSize);
+      }
+      if (lo == hi) continue;
+      from = std::min(from, at + lo);
+      to = std::max(to, at + hi);
     }
-    const TRunFileImages before(first, last);
-    FileOf(temporary).WriteAt(OffsetOfPage((*first)->PageNumber), buffer.data(),
-                              static_cast<int64_t>(buffer.size()), &before);
+    if (from < to) {
+      const TRunFileImages before(first, last);
+      FileOf(temporary).WriteAt(OffsetOfPage((*first)->PageNumber) + static_cast<int64_t>(from),
+                                buffer + from, static_cast<int64_t>(to - from), &before);
+    }
   } catch (...) {
     // Nothing of the run reached the file: its pages stay dirty. What the
     // file holds for them is not known any more.
@@ -281,12 +325,16 @@ void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator fi
     }
     throw;
   }
-  if (KeepsFileImages(temporary)) {
-    const uint8_t* image = buffer.data();
-    for (auto it = first; it != last; ++it, image += kIndexPageSize) (*it)->KeepFileImage(image);
+  if (keep_images && from < to) {
+    size_t at = 0;
+    for (auto it = first; it != last; ++it, at += kIndexPageSize) {
+      const size_t lo = std::max(from, at);
+      const size_t hi = std::min(to, at + kIndexPageSize);
+      if (lo < hi) (*it)->KeepFileImage(buffer + at, lo - at, hi - at);
+    }
   }
   stats_.PageWrites += count;
-  ++stats_.WriteCalls;
+  if (from < to) ++stats_.WriteCalls;
 }
 
 void TIndexFile::DropCache(uint8_t index) {

@@ -147,6 +147,66 @@ TEST(BTreePageTest, EveryLeafKindSurvivesTheDiskImage) {
   }
 }
 
+TEST(BTreePageTest, PatchingTheKeptImageWritesWhatAWholeEncodingWould) {
+  std::mt19937 rng(5);
+  for (uint8_t type : {ptInner, ptLeaf}) {
+    for (bool no_counts : {false, true}) {
+      TPage page(&kTable);
+      page.Reset(Shape(12, lcNone, true, no_counts), 9);
+      page.SetPageType(type);
+      std::vector<uint8_t> image = Image(page);
+      page.KeepFileImage(image.data());
+      for (int round = 0; round < 400; ++round) {
+        const int count = page.EntryCount();
+        switch (rng() % 6) {
+          case 0:
+          case 1:
+            if (count < page.Capacity()) {
+              page.InsertEntry(static_cast<int>(rng() % (count + 1)) + 1,
+                               KeyOf(static_cast<int>(rng() % 900), 12).data(), rng(), rng());
+            }
+            break;
+          case 2:
+            if (count > 0) page.RemoveEntry(static_cast<int>(rng() % count) + 1);
+            break;
+          case 3:
+            if (count > 0) page.SetKeyCount(static_cast<int>(rng() % count) + 1, rng());
+            break;
+          case 4:
+            if (count > 0) page.SetReference(static_cast<int>(rng() % count) + 1, rng());
+            break;
+          default:
+            page.SetNext(static_cast<int32_t>(rng() % 50));
+        }
+        if (rng() % 3 != 0) continue;
+        // The patched image against the page's whole encoding.
+        std::vector<uint8_t> patched = image;
+        size_t from = 0;
+        size_t to = 0;
+        ASSERT_TRUE(page.EncodeChanges(patched.data(), &from, &to));
+        EXPECT_FALSE(page.Dirty);
+        std::vector<uint8_t> whole = Image(page);
+        ASSERT_EQ(patched, whole) << "round " << round;
+        // Outside from..to the file already held the bytes.
+        ASSERT_LE(from, to);
+        ASSERT_TRUE(std::equal(image.begin(), image.begin() + from, patched.begin()));
+        ASSERT_TRUE(std::equal(image.begin() + to, image.end(), patched.begin() + to));
+        page.KeepFileImage(patched.data(), from, to);
+        image = patched;
+      }
+    }
+  }
+  TPage page(&kTable);
+  page.Reset(Shape(12, lcFull), 4);
+  page.SetPageType(ptLeafRoot);
+  std::vector<uint8_t> image = Image(page);
+  size_t from = 0;
+  size_t to = 0;
+  EXPECT_FALSE(page.EncodeChanges(image.data(), &from, &to)) << "no image kept";
+  page.KeepFileImage(image.data());
+  EXPECT_FALSE(page.EncodeChanges(image.data(), &from, &to)) << "a compressed leaf";
+}
+
 TEST(BTreePageTest, FreedAndDataPagesOnDisk) {
   TPage page(&kTable);
   page.Reset(Shape(10), 8);
