@@ -40,15 +40,14 @@ void TPage::KeepFileImage(const uint8_t* image) {
   file_image_.resize(kIndexPageSize);
   std::memcpy(file_image_.data(), image, kIndexPageSize);
   file_image_known_ = true;
-  changed_from_ = kNoChange;
 }
 
 void TPage::KeepFileImage(const uint8_t* image, size_t from, size_t to) {
   if (!file_image_known_) {
     KeepFileImage(image);
-    return;
+  } else {
+    std::memcpy(file_image_.data() + from, image + from, to - from);
   }
-  std::memcpy(file_image_.data() + from, image + from, to - from);
   changed_from_ = kNoChange;
 }
 
@@ -170,14 +169,17 @@ void TPage::Repack(int entry) {
   encoded_size_ += PackedEntrySize(shape_, now) - PackedEntrySize(shape_, old);
 }
 
-void TPage::RecomputeEncodedSize() {
+bool TPage::RecomputeEncodedSize() {
   encoded_size_ = 0;
-  if (!IsCompressedLeaf()) return;
+  if (!IsCompressedLeaf()) return false;
+  bool repacked = false;
   for (int e = 1; e <= count_; ++e) {
     TLeafPacking p = PackingOf(shape_, e == 1 ? nullptr : Slot(e - 1), Slot(e));
+    repacked = repacked || !(p == Packing(e));
     SetPacking(e, p);
     encoded_size_ += PackedEntrySize(shape_, p);
   }
+  return repacked;
 }
 
 void TPage::InsertEntry(int entry, const uint8_t* key, uint32_t reference, uint32_t key_count) {
@@ -287,24 +289,37 @@ void TPage::Encode(uint8_t* image) {
   Dirty = false;
 }
 
+size_t TPage::EncodedOffset(int entry) const {
+  if (!IsCompressedLeaf()) {
+    const int size = IsInner() ? shape_.InnerEntrySize() : shape_.LeafEntrySize();
+    return kPageHeaderSize + static_cast<size_t>(entry - 1) * static_cast<size_t>(size);
+  }
+  size_t offset = kPageHeaderSize;
+  for (int e = 1; e < entry; ++e) {
+    const uint8_t* s = Slot(e) + shape_.KeyLength;
+    offset += static_cast<size_t>(PackedEntrySize(shape_, {s[kSlotPrefix], s[kSlotTrailing]}));
+  }
+  return offset;
+}
+
 bool TPage::EncodeChanges(uint8_t* image, size_t* from, size_t* to) {
   namespace L = page_layout;
-  if (!file_image_known_ || type_ == ptData || Freed || IsCompressedLeaf() ||
-      image[L::kType] != type_ || Overflows()) {
+  if (!file_image_known_ || type_ == ptData || Freed || image[L::kType] != type_ || Overflows()) {
     return false;
   }
-  const size_t entry_size =
-      static_cast<size_t>(IsInner() ? shape_.InnerEntrySize() : shape_.LeafEntrySize());
-  // The entries the file holds end where its entry count says.
-  const int old_count = GetUInt16(image + L::kEntryCount);
-  const size_t old_end = kPageHeaderSize + static_cast<size_t>(old_count) * entry_size;
-  const size_t new_end = kPageHeaderSize + static_cast<size_t>(count_) * entry_size;
+  // The entries the file holds end where its header says.
+  const bool packed = IsCompressedLeaf();
+  const size_t old_end = packed ? kPageHeaderSize + GetUInt16(image + L::kEncodedSize)
+                                : EncodedOffset(GetUInt16(image + L::kEntryCount) + 1);
+  const size_t new_end =
+      packed ? kPageHeaderSize + static_cast<size_t>(encoded_size_) : EncodedOffset(count_ + 1);
   if (old_end > kIndexPageSize) return false;
   std::array<uint8_t, kPageHeaderSize> header{};
   header[L::kType] = type_;
   PutUInt16(header.data() + L::kEntryCount, count_);
   PutInt32(header.data() + L::kPrevious, previous_);
   PutInt32(header.data() + L::kNext, next_);
+  if (packed) PutUInt16(header.data() + L::kEncodedSize, static_cast<uint16_t>(encoded_size_));
   size_t lo = kIndexPageSize;
   size_t hi = 0;
   for (size_t i = 0; i < header.size(); ++i) {
@@ -313,8 +328,8 @@ bool TPage::EncodeChanges(uint8_t* image, size_t* from, size_t* to) {
     hi = i + 1;
   }
   std::memcpy(image, header.data(), header.size());
-  if (changed_from_ <= std::max<int>(count_, old_count)) {
-    const size_t first = kPageHeaderSize + static_cast<size_t>(changed_from_ - 1) * entry_size;
+  if (changed_from_ <= count_ || new_end != old_end) {
+    const size_t first = EncodedOffset(std::min<int>(changed_from_, count_ + 1));
     if (changed_from_ <= count_) EncodeEntries(image + first, changed_from_);
     if (old_end > new_end) std::memset(image + new_end, 0, old_end - new_end);
     lo = std::min(lo, first);
@@ -358,6 +373,7 @@ void TPage::Decode(const uint8_t* image, bool header_only) {
   encoded_size_ = GetUInt16(image + L::kEncodedSize);
   Dirty = false;
   Freed = false;
+  changed_from_ = kNoChange;
   if (type_ > ptData) RaiseCorrupt();
   if (header_only) {
     count_ = 0;
@@ -414,8 +430,9 @@ void TPage::DecodePackedEntries(const uint8_t* image) {
   }
   if (left != 0) RaiseCorrupt();
   // The stored lengths need not be the ones this engine would choose; keep
-  // the size that matches the packing the page will be written with.
-  RecomputeEncodedSize();
+  // the size that matches the packing the page will be written with. Where
+  // they differ, the page is written whole.
+  if (RecomputeEncodedSize()) changed_from_ = 1;
 }
 
 }  // namespace vevura

@@ -130,7 +130,7 @@ class TPage : public TRecencyLink<TPage> {
   //! They stay true while the page is cached: another writer's change
   //! drops the cache, and a rolled-back journal forgets them.
   const uint8_t* FileImage() const { return file_image_known_ ? file_image_.data() : nullptr; }
-  //! Keeps image, the page's encoding as the file holds it, as its image.
+  //! Keeps image, the bytes the file holds for the page, as read and decoded.
   void KeepFileImage(const uint8_t* image);
   //! Takes bytes from..to of image (the page's whole new encoding) as what
   //! the file now holds there; the whole image when none is kept yet.
@@ -147,7 +147,7 @@ class TPage : public TRecencyLink<TPage> {
   //! bytes past the entries, which stay as they are. Sets from..to to the
   //! bytes that may differ (from == to: none) and clears the dirty flag.
   //! False, image untouched, when the page must be encoded whole: no image
-  //! kept, a data, freed or compressed page, or a change of page type.
+  //! kept, a data or freed page, or a change of page type.
   bool EncodeChanges(uint8_t* image, size_t* from, size_t* to);
   //! Takes the page from a 4096-byte image. With header_only the entries are
   //! left out (a page about to be reused). Raises VEVURA_INDEXCORRUPT when the
@@ -164,7 +164,10 @@ class TPage : public TRecencyLink<TPage> {
   //! Recomputes the packing of entry from its predecessor and adjusts the
   //! encoded size.
   void Repack(int entry);
-  void RecomputeEncodedSize();
+  //! True when some entry's packing changed.
+  bool RecomputeEncodedSize();
+  //! Where entry (1 to EntryCount + 1) begins in the encoded page.
+  size_t EncodedOffset(int entry) const;
   void DecodeEntries(const uint8_t* image);
   void DecodePackedEntries(const uint8_t* image);
   //! Encodes entries first..EntryCount at out.

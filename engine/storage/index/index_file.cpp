@@ -154,7 +154,7 @@ bool TIndexFile::WriteIndexHeader(bool force) {
   if (!header_.Modified && !force) return false;
   header_.ChangeCounter = WrappingAdd(header_.ChangeCounter, 1);
   std::array<uint8_t, kIndexPageSize> image{};
-  EncodeIndexHeader(HeaderForDisk(header_), image.data());
+  EncodeIndexHeaderForDisk(header_, image.data());
   if (host_.Encrypted()) ScrambleRun(image.data(), image.size(), kTableDataSeeds);
   WriteAt(0, image.data(), kIndexPageSize);
   disk_next_page_ = header_.NextPage;

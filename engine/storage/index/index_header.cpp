@@ -80,18 +80,38 @@ TIndexDescriptor DecodeIndexDescriptor(const uint8_t* in) {
   return d;
 }
 
-void EncodeIndexHeader(const TIndexHeader& h, uint8_t* out) {
+namespace {
+
+//! The header's bytes; with for_disk, temporary descriptors are left out.
+void EncodeHeader(const TIndexHeader& h, bool for_disk, uint8_t* out) {
   namespace L = index_header_layout;
   std::memset(out, 0, kIndexPageSize);
   PutInt32(out + L::kChangeCounter, h.ChangeCounter);
   out[L::kVersion] = h.Version;
   PutInt32(out + L::kNextPage, h.NextPage);
-  out[L::kSecondaryCount] = h.SecondaryCount;
-  for (int n = 0; n < kIndexCount; ++n)
-    EncodeIndexDescriptor(h.Descriptors[n], DescriptorAt(out, n));
+  uint8_t secondary_count = h.SecondaryCount;
+  for (int n = 0; n < kIndexCount; ++n) {
+    const TIndexDescriptor& d = h.Descriptors[n];
+    if (for_disk && d.Temporary && n <= kMaxSecondaryIndexes) {
+      if (n >= 1 && secondary_count > 0) --secondary_count;
+      continue;
+    }
+    EncodeIndexDescriptor(d, DescriptorAt(out, n));
+  }
+  out[L::kSecondaryCount] = secondary_count;
   PutInt32(out + L::kActiveRecordCount, h.ActiveRecordCount);
   out[L::kNoPrimary] = h.NoPrimary;
   out[L::kModified] = h.Modified;
+}
+
+}  // namespace
+
+void EncodeIndexHeader(const TIndexHeader& h, uint8_t* out) {
+  EncodeHeader(h, false, out);
+}
+
+void EncodeIndexHeaderForDisk(const TIndexHeader& h, uint8_t* out) {
+  EncodeHeader(h, true, out);
 }
 
 TIndexHeader DecodeIndexHeader(const uint8_t* in) {

@@ -111,5 +111,7 @@ TIndexHeader NewIndexHeader();
 //! The copy of the header that goes to disk: every temporary descriptor is
 //! zeroed and left out of the secondary-index count.
 TIndexHeader HeaderForDisk(const TIndexHeader& header);
+//! Writes the 4096 bytes of HeaderForDisk(header) at out, without the copy.
+void EncodeIndexHeaderForDisk(const TIndexHeader& header, uint8_t* out);
 
 }  // namespace vevura

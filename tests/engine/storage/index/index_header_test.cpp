@@ -128,6 +128,10 @@ TEST(IndexHeaderTest, DiskCopyLeavesTemporaryIndexesOut) {
   EXPECT_EQ(disk.SecondaryCount, 1);
   EXPECT_EQ(disk.Descriptors[1], h.Descriptors[1]);
   EXPECT_EQ(disk.Descriptors[2], TIndexDescriptor{});
+  std::vector<uint8_t> copied(kIndexPageSize), direct(kIndexPageSize, 0xEE);
+  EncodeIndexHeader(disk, copied.data());
+  EncodeIndexHeaderForDisk(h, direct.data());
+  EXPECT_EQ(direct, copied);
 }
 
 TEST(IndexDefinitionsTest, PrimaryIndexIsUniqueUnnamedAndDefinedOnce) {
