@@ -344,24 +344,20 @@ bool TPage::EncodeChanges(uint8_t* image, size_t* from, size_t* to) {
 
 void TPage::EncodeEntries(uint8_t* out, int first) const {
   const int k = shape_.KeyLength;
-  for (int e = first; e <= count_; ++e) {
-    const uint8_t* s = Slot(e);
-    if (IsCompressedLeaf()) {
+  if (IsCompressedLeaf()) {
+    for (int e = first; e <= count_; ++e) {
+      const uint8_t* s = Slot(e);
       TLeafPacking p = PackingOf(shape_, e == 1 ? nullptr : Slot(e - 1), s);
       out += PackEntry(shape_, s, GetUInt32(s + k + kSlotReference), p, out);
-      continue;
     }
-    std::memcpy(out, s, k);
-    PutUInt32(out + k, GetUInt32(s + k + kSlotReference));
-    if (IsInner() && shape_.NoCounts) {
-      out += k + 4;
-    } else if (IsInner()) {
-      PutUInt32(out + k + 4, GetUInt32(s + k + kSlotKeyCount));
-      out += k + 8;
-    } else {
-      out += k + 4;
-    }
+    return;
   }
+  // A slot begins with the entry as the page stores it: the key, the
+  // reference and, on inner pages with counts, the key count.
+  static_assert(kSlotReference == 0 && kSlotKeyCount == 4);
+  const size_t entry_size =
+      static_cast<size_t>(IsInner() ? shape_.InnerEntrySize() : shape_.LeafEntrySize());
+  for (int e = first; e <= count_; ++e, out += entry_size) std::memcpy(out, Slot(e), entry_size);
 }
 
 void TPage::Decode(const uint8_t* image, bool header_only) {

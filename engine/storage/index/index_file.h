@@ -224,10 +224,11 @@ class TIndexFile : public TFileHandler, public TPageStore {
   std::vector<TPage*> dirty_pages_;
   std::unique_ptr<TFileHandler> memory_file_;  //!< pages of temporary indexes
   int32_t memory_next_page_ = 1;               //!< next page of the memory file
-  int32_t disk_next_page_ = 1;       //!< next page as the header on disk says: later ones are new
-  std::vector<uint8_t> run_buffer_;  //!< the images of the run being written
-  TIndexFileStats stats_;            //!< diagnostics
-  bool header_unreadable_ = false;   //!< see HeaderUnreadable
+  int32_t disk_next_page_ = 1;         //!< next page as the header on disk says: later ones are new
+  std::vector<uint8_t> run_buffer_;    //!< the images of the run being written
+  std::vector<TPage*> writing_pages_;  //!< room for the pages of a write-back
+  TIndexFileStats stats_;              //!< diagnostics
+  bool header_unreadable_ = false;     //!< see HeaderUnreadable
 };
 
 }  // namespace vevura

@@ -218,7 +218,10 @@ bool TIndexFile::WriteDirtyPages(bool temporary) {
   if (header_.SecondaryCount > kIndexCount - 1) return false;
   // The pages to write leave the list; pinned ones and those of the other
   // kind stay on it.
+  // The list's room is borrowed from the last write-back.
   std::vector<TPage*> pages;
+  pages.swap(writing_pages_);
+  pages.clear();
   size_t kept = 0;
   for (TPage* page : dirty_pages_) {
     if (!page->Dirty) {
@@ -231,18 +234,21 @@ bool TIndexFile::WriteDirtyPages(bool temporary) {
     }
   }
   dirty_pages_.resize(kept);
-  if (pages.empty()) return false;
-  try {
-    WriteListedPages(temporary, pages);
-  } catch (...) {
-    // What was not written stays listed, for the next write-back.
-    for (TPage* page : pages) {
-      if (page->Dirty) ListDirty(page);
+  const bool any = !pages.empty();
+  if (any) {
+    try {
+      WriteListedPages(temporary, pages);
+    } catch (...) {
+      // What was not written stays listed, for the next write-back.
+      for (TPage* page : pages) {
+        if (page->Dirty) ListDirty(page);
+      }
+      throw;
     }
-    throw;
+    host_.SetHeaderWritten();
   }
-  host_.SetHeaderWritten();
-  return true;
+  writing_pages_.swap(pages);
+  return any;
 }
 
 void TIndexFile::WriteListedPages(bool temporary, std::vector<TPage*>& pages) {
