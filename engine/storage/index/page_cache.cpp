@@ -7,13 +7,12 @@ namespace vevura {
 TPageCache::TPageCache(int soft_capacity)
     : soft_capacity_(soft_capacity), capacity_(soft_capacity) {
   sorted_.reserve(static_cast<size_t>(std::max(soft_capacity, 0)));
+  numbers_.reserve(sorted_.capacity());
 }
 
 size_t TPageCache::LowerBound(int32_t n) const {
-  auto it = std::lower_bound(
-      sorted_.begin(), sorted_.end(), n,
-      [](const std::unique_ptr<TPage>& p, int32_t v) { return p->PageNumber < v; });
-  return static_cast<size_t>(it - sorted_.begin());
+  return static_cast<size_t>(std::lower_bound(numbers_.begin(), numbers_.end(), n) -
+                             numbers_.begin());
 }
 
 TPage* TPageCache::Find(int32_t n) {
@@ -23,7 +22,7 @@ TPage* TPageCache::Find(int32_t n) {
     ++recent_hits_;
   } else {
     size_t at = LowerBound(n);
-    if (at == sorted_.size() || sorted_[at]->PageNumber != n) return nullptr;
+    if (at == numbers_.size() || numbers_[at] != n) return nullptr;
     page = sorted_[at].get();
   }
   recent_.MoveToFront(page);
@@ -32,8 +31,9 @@ TPage* TPageCache::Find(int32_t n) {
 
 void TPageCache::Insert(std::unique_ptr<TPage> page) {
   TPage* raw = page.get();
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(LowerBound(raw->PageNumber)),
-                 std::move(page));
+  const auto at = static_cast<std::ptrdiff_t>(LowerBound(raw->PageNumber));
+  numbers_.insert(numbers_.begin() + at, raw->PageNumber);
+  sorted_.insert(sorted_.begin() + at, std::move(page));
   recent_.PushFront(raw);
 }
 
@@ -42,6 +42,7 @@ std::unique_ptr<TPage> TPageCache::Remove(TPage* page) {
   if (at == sorted_.size() || sorted_[at].get() != page) return nullptr;
   std::unique_ptr<TPage> owned = std::move(sorted_[at]);
   sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
+  numbers_.erase(numbers_.begin() + static_cast<std::ptrdiff_t>(at));
   recent_.Remove(page);
   return owned;
 }
@@ -54,6 +55,7 @@ void TPageCache::Clear(const std::function<void(std::unique_ptr<TPage>)>& recycl
                        const std::function<void(std::unique_ptr<TPage>)>& keep_pinned) {
   std::vector<std::unique_ptr<TPage>> pages = std::move(sorted_);
   sorted_.clear();
+  numbers_.clear();
   recent_.Clear();
   for (auto& page : pages) {
     if (page->PinCount > 0) {

@@ -2,9 +2,11 @@
 // TPageCache: the cached pages of one index.
 //
 // The cache owns its page objects. It keeps them in a list sorted by page
-// number (found by binary search) and in a most-recently-used list, most
-// recent at the head. A lookup tries the two most recently used pages first,
-// since most steps of a descent or a walk come back to the page just used.
+// number, with the numbers alone in a parallel list that the binary search
+// reads (a large cache would otherwise touch a cold page object at every
+// step), and in a most-recently-used list, most recent at the head. A lookup tries the two most
+// recently used pages first, since most steps of a descent or a walk come back to the page just
+// used.
 //
 // The capacity is soft: the owner fills the cache up to its capacity, then
 // reuses the least recently used page that is neither dirty nor pinned, and
@@ -65,6 +67,7 @@ class TPageCache {
   int soft_capacity_;                           //!< the session's index buffer size / 8192
   int capacity_;                                //!< pages before reuse; grows when all are busy
   std::vector<std::unique_ptr<TPage>> sorted_;  //!< by page number
+  std::vector<int32_t> numbers_;                //!< the page numbers of sorted_
   TRecencyList<TPage> recent_;                  //!< cached pages by recency
   uint64_t recent_hits_ = 0;                    //!< found among the two most recent
 };
