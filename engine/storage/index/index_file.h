@@ -20,11 +20,12 @@
 // pinned, writing the dirty pages first when none is clean (unless the table
 // holds its transaction lock; the cache then grows by 4). Dirty pages are
 // written sorted by page number, each run of consecutive pages with one
-// write. Headers and pages are scrambled on disk when the table is encrypted.
-// On a shared table each cached page also keeps its bytes in the file, so
-// that the journal of a change takes its before-images from memory. Pages
-// change only while pinned: releasing a dirty page puts it on the list of
-// dirty pages that the next write-back works from.
+// write (of at most 1 MiB when the pages are not journaled). Headers and
+// pages are scrambled on disk when the table is encrypted. On a shared table
+// each cached page also keeps its bytes in the file, so that the journal of
+// a change takes its before-images from memory. Pages change only while
+// pinned: releasing a dirty page puts it on the list of dirty pages that the
+// next write-back works from.
 //
 // Errors: VEVURA_INDEXCORRUPT for damaged pages or page numbers,
 // VEVURA_TABLEFULL beyond the file's limits, VEVURA_OLDVERSION and
@@ -224,11 +225,12 @@ class TIndexFile : public TFileHandler, public TPageStore {
   std::vector<TPage*> dirty_pages_;
   std::unique_ptr<TFileHandler> memory_file_;  //!< pages of temporary indexes
   int32_t memory_next_page_ = 1;               //!< next page of the memory file
-  int32_t disk_next_page_ = 1;         //!< next page as the header on disk says: later ones are new
-  std::vector<uint8_t> run_buffer_;    //!< the images of the run being written
-  std::vector<TPage*> writing_pages_;  //!< room for the pages of a write-back
-  TIndexFileStats stats_;              //!< diagnostics
-  bool header_unreadable_ = false;     //!< see HeaderUnreadable
+  int32_t disk_next_page_ = 1;       //!< next page as the header on disk says: later ones are new
+  std::vector<uint8_t> run_buffer_;  //!< the images of the run being written
+  std::vector<uint8_t> long_run_buffer_;  //!< the same for runs of up to 1 MiB
+  std::vector<TPage*> writing_pages_;     //!< room for the pages of a write-back
+  TIndexFileStats stats_;                 //!< diagnostics
+  bool header_unreadable_ = false;        //!< see HeaderUnreadable
 };
 
 }  // namespace vevura

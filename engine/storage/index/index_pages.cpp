@@ -18,6 +18,12 @@ namespace {
 
 //! Runs up to this many bytes are encoded into a buffer the file keeps.
 constexpr size_t kKeptRunBytes = 64 * 1024;
+//! Pages that are not journaled are written in runs of at most this many
+//! (1 MiB), each encoded into a second buffer the file keeps, so that a large
+//! write-back neither allocates per run nor encodes more than the processor's
+//! caches hold before the write.
+constexpr std::ptrdiff_t kLongRunPages = 256;
+constexpr size_t kLongRunBytes = size_t{kLongRunPages} * kIndexPageSize;
 
 int64_t OffsetOfPage(int32_t n) {
   return static_cast<int64_t>(n) * kIndexPageSize;
@@ -265,11 +271,12 @@ void TIndexFile::WriteListedPages(bool temporary, std::vector<TPage*>& pages) {
     const int rb = rank(b);
     return ra != rb ? ra < rb : a->PageNumber < b->PageNumber;
   });
+  const bool journaled = KeepsFileImages(temporary);
   auto run = pages.cbegin();
   while (run != pages.cend()) {
     auto end = run + 1;
-    while (end != pages.cend() && (*end)->PageNumber == (*(end - 1))->PageNumber + 1 &&
-           rank(*end) == rank(*run)) {
+    while (end != pages.cend() && (journaled || end - run < kLongRunPages) &&
+           (*end)->PageNumber == (*(end - 1))->PageNumber + 1 && rank(*end) == rank(*run)) {
       ++end;
     }
     WriteRun(temporary, run, end);
@@ -281,10 +288,13 @@ void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator fi
                           std::vector<TPage*>::const_iterator last) {
   const size_t count = static_cast<size_t>(last - first);
   // Every image is encoded whole, so a buffer kept from an earlier run needs
-  // no clearing. Only short runs (a shared table's posts) keep theirs.
+  // no clearing. Short runs (a shared table's posts) and the pieces of a
+  // write-back that is not journaled keep theirs.
   const size_t bytes = count * kIndexPageSize;
   std::vector<uint8_t> long_run;
-  std::vector<uint8_t>& room = bytes <= kKeptRunBytes ? run_buffer_ : long_run;
+  std::vector<uint8_t>& room = bytes <= kKeptRunBytes   ? run_buffer_
+                               : bytes <= kLongRunBytes ? long_run_buffer_
+                                                        : long_run;
   if (room.size() < bytes) room.resize(bytes);
   uint8_t* const buffer = room.data();
   const bool keep_images = KeepsFileImages(temporary);

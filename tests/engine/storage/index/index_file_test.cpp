@@ -274,6 +274,27 @@ TEST_F(IndexFileBehaviourTest, DirtyPagesAreWrittenInRunsOfConsecutiveNumbers) {
   EXPECT_EQ(file->Stats().WriteCalls - calls, 3u) << "pages 1-3, 5 and 7";
   EXPECT_EQ(file->Stats().PageWrites - pages, 5u);
   EXPECT_FALSE(file->WriteDirtyPages(false));
+
+  // Pages that are not journaled (an exclusive table's) go in writes of at
+  // most 256 pages, and each of them reaches the file.
+  host_.BufferSize = 8 << 20;
+  TIndexFile exclusive(host_);
+  exclusive.SetFileName("X.IDX");
+  exclusive.SetInMemory(true);
+  exclusive.SetExclusive(true);
+  exclusive.CreateFile();
+  index = AddIndex(exclusive, "LONG", 400);
+  for (int i = 0; i < 3000; ++i) Insert(exclusive, index, KeyNumber(i, 400));
+  const int32_t written = exclusive.Header().NextPage - 1;
+  ASSERT_GT(written, 300);
+  ASSERT_EQ(exclusive.Stats().PageWrites, 0u) << "every page still cached";
+  EXPECT_TRUE(exclusive.WriteDirtyPages(false));
+  EXPECT_EQ(exclusive.Stats().PageWrites, static_cast<uint64_t>(written));
+  EXPECT_EQ(exclusive.Stats().WriteCalls, static_cast<uint64_t>((written + 255) / 256));
+  exclusive.DropPageBuffers(false);
+  TIndexVerifyReport report = Verify(exclusive);
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+  EXPECT_EQ(report.Keys[index], 3000);
 }
 
 TEST_F(IndexFileBehaviourTest, TemporaryIndexesStayOutOfTheFileAndItsHeader) {
