@@ -289,6 +289,9 @@ class TDataTable final : public TIndexFileHost, public TRecordTableState, public
   //! on an exclusive, writable table outside a transaction, where nobody
   //! else reads the index file before this object writes it.
   bool QueuesKeys() const { return exclusive_ && !read_only_ && !in_transaction_; }
+  //! Bytes the batches of the table hold before they go into their indexes:
+  //! 4 MiB, or the session's index buffer size when that is larger.
+  size_t QueuedKeyLimit() const;
   //! Puts a key of index for record reference in the index's batch; a batch
   //! grown past the table's budget goes into its index at once.
   void QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> comparer, uint16_t key_length,

@@ -1,5 +1,7 @@
 // Writing, marking and discarding the buffered changes of a shared table.
 
+#include <algorithm>
+
 #include "engine/base/engine_error.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
@@ -127,12 +129,20 @@ void TDataTable::DiscardBuffers(bool trim, bool reread) {
 
 namespace {
 
-//! Bytes a table's key batches hold before they go into their indexes: a
-//! batch gains while it holds several keys for most leaves, and loses once
-//! sorting it no longer fits the processor's caches.
+//! Bytes a table's key batches hold at least before they go into their
+//! indexes: a batch gains while it holds several keys for most leaves, and
+//! loses once sorting it no longer fits the processor's caches.
 constexpr size_t kQueuedKeyBytes = size_t{4} << 20;
 
 }  // namespace
+
+size_t TDataTable::QueuedKeyLimit() const {
+  // Each batch visits the leaves of its index once, reading and writing again
+  // every leaf the cache does not hold, so fewer, larger batches save most of
+  // those passes: a session that gives its indexes more memory lets the
+  // batches hold as many bytes as one index may cache.
+  return std::max(kQueuedKeyBytes, static_cast<size_t>(std::max(IndexBufferSize(), 0)));
+}
 
 void TDataTable::QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> comparer,
                           uint16_t key_length, const uint8_t* key, uint32_t reference) {
@@ -144,7 +154,7 @@ void TDataTable::QueueKey(uint8_t index, std::shared_ptr<const TKeyComparer> com
   const size_t before = batch->Bytes();
   batch->Add(key, reference);
   queued_key_bytes_ += batch->Bytes() - before;
-  if (queued_key_bytes_ > kQueuedKeyBytes) InsertQueuedKeys();
+  if (queued_key_bytes_ > QueuedKeyLimit()) InsertQueuedKeys();
 }
 
 bool TDataTable::TakeBackQueuedKey(uint8_t index, const uint8_t* key, uint32_t reference) {
