@@ -135,7 +135,6 @@ class TRecord : public TRecencyLink<TRecord> {
   static constexpr size_t kNoCacheSlot = SIZE_MAX;
 
   TRecordOwner* owner_;               //!< the data file the record belongs to
-  TRecord* hash_next_ = nullptr;      //!< next buffer of its bucket in the cache
   size_t cache_slot_ = kNoCacheSlot;  //!< its place among the cache's buffers
   bool dirty_ = false;                //!< changed and not yet written
   uint16_t pin_count_ = 0;            //!< users holding the buffer

@@ -14,41 +14,51 @@ void TRecordCache::SetCapacity(int32_t capacity) {
   capacity_ = std::max(capacity, 0);
   room_ = capacity_;
   owned_.reserve(static_cast<size_t>(capacity_));
-  if (buckets_.size() < static_cast<size_t>(capacity_)) Rehash(static_cast<size_t>(capacity_));
+  if (slots_.size() < 2 * static_cast<size_t>(capacity_)) Rehash(static_cast<size_t>(capacity_));
 }
 
-size_t TRecordCache::BucketOf(int32_t number) const {
+size_t TRecordCache::HomeOf(int32_t number) const {
   // Fibonacci hashing: neighbouring numbers spread over the whole table.
   return (static_cast<uint32_t>(number) * 0x9E3779B1u) >> shift_;
 }
 
 void TRecordCache::Rehash(size_t count) {
-  const size_t buckets = std::bit_ceil(std::max<size_t>(count, kMinRecordBuckets));
-  buckets_.assign(buckets, nullptr);
-  shift_ = 32 - std::countr_zero(buckets);
+  const size_t slots = std::bit_ceil(std::max<size_t>(2 * count, kMinRecordSlots));
+  slots_.assign(slots, TSlot{});
+  shift_ = 32 - std::countr_zero(slots);
   for (const auto& buffer : owned_) Link(buffer.get());
 }
 
 void TRecordCache::Link(TRecord* buffer) {
-  TRecord*& head = buckets_[BucketOf(buffer->record_number_)];
-  buffer->hash_next_ = head;
-  head = buffer;
+  // At most half the slots are taken, so the probe meets an empty one.
+  const size_t mask = slots_.size() - 1;
+  size_t at = HomeOf(buffer->record_number_);
+  while (slots_[at].Buffer != nullptr) at = (at + 1) & mask;
+  slots_[at] = TSlot{buffer->record_number_, buffer};
 }
 
 void TRecordCache::Unlink(TRecord* buffer) {
-  for (TRecord** link = &buckets_[BucketOf(buffer->record_number_)]; *link != nullptr;
-       link = &(*link)->hash_next_) {
-    if (*link == buffer) {
-      *link = buffer->hash_next_;
-      buffer->hash_next_ = nullptr;
-      return;
+  const size_t mask = slots_.size() - 1;
+  size_t hole = HomeOf(buffer->record_number_);
+  while (slots_[hole].Buffer != buffer) {
+    if (slots_[hole].Buffer == nullptr) return;
+    hole = (hole + 1) & mask;
+  }
+  // An entry after the hole moves into it when the hole lies on its probe
+  // path (between its home and where it is), which leaves a hole there.
+  for (size_t at = (hole + 1) & mask; slots_[at].Buffer != nullptr; at = (at + 1) & mask) {
+    if (((at - HomeOf(slots_[at].Number)) & mask) >= ((at - hole) & mask)) {
+      slots_[hole] = slots_[at];
+      hole = at;
     }
   }
+  slots_[hole] = TSlot{};
 }
 
 TRecord* TRecordCache::Lookup(int32_t number) const {
-  for (TRecord* r = buckets_[BucketOf(number)]; r != nullptr; r = r->hash_next_) {
-    if (r->record_number_ == number) return r;
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = HomeOf(number); slots_[at].Buffer != nullptr; at = (at + 1) & mask) {
+    if (slots_[at].Number == number) return slots_[at].Buffer;
   }
   return nullptr;
 }
@@ -98,10 +108,9 @@ bool TRecordCache::Evict(TRecord& buffer) {
 
 void TRecordCache::DropAll() {
   recent_.Clear();
-  std::fill(buckets_.begin(), buckets_.end(), nullptr);
+  std::fill(slots_.begin(), slots_.end(), TSlot{});
   for (auto& buffer : owned_) {
     buffer->dirty_ = false;
-    buffer->hash_next_ = nullptr;
     buffer->cache_slot_ = TRecord::kNoCacheSlot;
     if (buffer->Pinned()) {
       dropped_.push_back(std::move(buffer));
@@ -146,7 +155,7 @@ TRecord* TRecordCache::Insert(std::unique_ptr<TRecord> buffer) {
     recent_.MoveToFront(cached);
     return cached;
   }
-  if (owned_.size() >= buckets_.size()) Rehash(owned_.size() * 2);
+  if (2 * (owned_.size() + 1) > slots_.size()) Rehash(2 * (owned_.size() + 1));
   raw->cache_slot_ = owned_.size();
   owned_.push_back(std::move(buffer));
   Link(raw);
