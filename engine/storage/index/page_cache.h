@@ -4,9 +4,9 @@
 // The cache owns its page objects. It keeps them in a list sorted by page
 // number, with the numbers alone in a parallel list that the binary search
 // reads (a large cache would otherwise touch a cold page object at every
-// step), and in a most-recently-used list, most recent at the head. A lookup tries the two most
-// recently used pages first, since most steps of a descent or a walk come back to the page just
-// used.
+// step), and in a most-recently-used list, most recent at the head. A lookup
+// tries the two most recently used pages first, since most steps of a
+// descent or a walk come back to the page just used.
 //
 // The capacity is soft: the owner fills the cache up to its capacity, then
 // reuses the least recently used page that is neither dirty nor pinned, and
