@@ -271,19 +271,24 @@ uint64_t TPage::LeafEntriesBelow() const {
   return sum;
 }
 
-void TPage::Encode(uint8_t* image) {
+void TPage::EncodeHeader(uint8_t* out) const {
   namespace L = page_layout;
+  std::memset(out, 0, kPageHeaderSize);
+  out[L::kType] = type_;
+  PutInt32(out + L::kPrevious, previous_);
+  PutInt32(out + L::kNext, next_);
+  if (type_ == ptData || Freed) return;
+  PutUInt16(out + L::kEntryCount, count_);
+  if (IsCompressedLeaf()) PutUInt16(out + L::kEncodedSize, static_cast<uint16_t>(encoded_size_));
+}
+
+void TPage::Encode(uint8_t* image) {
+  if (type_ != ptData && !Freed && Overflows()) RaiseCorrupt();
   std::memset(image, 0, kIndexPageSize);
-  image[L::kType] = type_;
-  PutInt32(image + L::kPrevious, previous_);
-  PutInt32(image + L::kNext, next_);
+  EncodeHeader(image);
   if (type_ == ptData) {
     std::memcpy(image + kPageHeaderSize, entries_.data(), kPageDataSize);
   } else if (!Freed) {
-    if (Overflows()) RaiseCorrupt();
-    PutUInt16(image + L::kEntryCount, count_);
-    if (IsCompressedLeaf())
-      PutUInt16(image + L::kEncodedSize, static_cast<uint16_t>(encoded_size_));
     EncodeEntries(image + kPageHeaderSize);
   }
   Dirty = false;
@@ -295,10 +300,8 @@ size_t TPage::EncodedOffset(int entry) const {
     return kPageHeaderSize + static_cast<size_t>(entry - 1) * static_cast<size_t>(size);
   }
   size_t offset = kPageHeaderSize;
-  for (int e = 1; e < entry; ++e) {
-    const uint8_t* s = Slot(e) + shape_.KeyLength;
-    offset += static_cast<size_t>(PackedEntrySize(shape_, {s[kSlotPrefix], s[kSlotTrailing]}));
-  }
+  for (int e = 1; e < entry; ++e)
+    offset += static_cast<size_t>(PackedEntrySize(shape_, Packing(e)));
   return offset;
 }
 
@@ -314,12 +317,8 @@ bool TPage::EncodeChanges(uint8_t* image, size_t* from, size_t* to) {
   const size_t new_end =
       packed ? kPageHeaderSize + static_cast<size_t>(encoded_size_) : EncodedOffset(count_ + 1);
   if (old_end > kIndexPageSize) return false;
-  std::array<uint8_t, kPageHeaderSize> header{};
-  header[L::kType] = type_;
-  PutUInt16(header.data() + L::kEntryCount, count_);
-  PutInt32(header.data() + L::kPrevious, previous_);
-  PutInt32(header.data() + L::kNext, next_);
-  if (packed) PutUInt16(header.data() + L::kEncodedSize, static_cast<uint16_t>(encoded_size_));
+  std::array<uint8_t, kPageHeaderSize> header;
+  EncodeHeader(header.data());
   size_t lo = kIndexPageSize;
   size_t hi = 0;
   for (size_t i = 0; i < header.size(); ++i) {

@@ -170,6 +170,8 @@ class TPage : public TRecencyLink<TPage> {
   size_t EncodedOffset(int entry) const;
   void DecodeEntries(const uint8_t* image);
   void DecodePackedEntries(const uint8_t* image);
+  //! Writes the 13 header bytes at out, as Encode does.
+  void EncodeHeader(uint8_t* out) const;
   //! Encodes entries first..EntryCount at out.
   void EncodeEntries(uint8_t* out, int first = 1) const;
   //! Entries from this one on may differ from the kept file image.

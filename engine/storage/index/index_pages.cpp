@@ -223,8 +223,7 @@ bool TIndexFile::CacheHasKind(int index, bool temporary) const {
 bool TIndexFile::WriteDirtyPages(bool temporary) {
   if (header_.SecondaryCount > kIndexCount - 1) return false;
   // The pages to write leave the list; pinned ones and those of the other
-  // kind stay on it.
-  // The list's room is borrowed from the last write-back.
+  // kind stay on it. The room of their list is borrowed from the last one.
   std::vector<TPage*> pages;
   pages.swap(writing_pages_);
   pages.clear();
