@@ -7,6 +7,10 @@
 // moving to the front cost O(1) and allocate nothing, so a cache can touch
 // the list on every lookup.
 //
+// A buffer that sits in two lists at once derives from a second link with a
+// tag type of its own (TRecencyLink<T, Tag>), and the second list names the
+// same tag.
+//
 // Rules: the list never owns its elements; the cache that owns them keeps
 // them alive while they are listed and takes them out (Remove, Clear) before
 // it frees or recycles them. An element is in at most one list at a time,
@@ -16,11 +20,11 @@
 
 namespace vevura {
 
-template <typename T>
+template <typename T, typename Tag = void>
 class TRecencyList;
 
 //! The links a buffer of a recency list carries. T derives from it publicly.
-template <typename T>
+template <typename T, typename Tag = void>
 class TRecencyLink {
  public:
   TRecencyLink(const TRecencyLink&) = delete;
@@ -35,13 +39,13 @@ class TRecencyLink {
   ~TRecencyLink() = default;
 
  private:
-  friend class TRecencyList<T>;
+  friend class TRecencyList<T, Tag>;
 
   T* older_ = nullptr;  //!< next less recently used element
   T* newer_ = nullptr;  //!< next more recently used element
 };
 
-template <typename T>
+template <typename T, typename Tag>
 class TRecencyList {
  public:
   TRecencyList() = default;
@@ -63,7 +67,7 @@ class TRecencyList {
   }
   //! Unlinks item. REQUIRES: item is in this list.
   void Remove(T* item) {
-    TRecencyLink<T>& link = Link(item);
+    TRecencyLink<T, Tag>& link = Link(item);
     if (link.newer_ != nullptr) {
       Link(link.newer_).older_ = link.older_;
     } else {
@@ -95,7 +99,7 @@ class TRecencyList {
   //! Unlinks every element: O(size).
   void Clear() {
     for (T* item = newest_; item != nullptr;) {
-      TRecencyLink<T>& link = Link(item);
+      TRecencyLink<T, Tag>& link = Link(item);
       item = link.older_;
       link.older_ = link.newer_ = nullptr;
     }
@@ -123,7 +127,7 @@ class TRecencyList {
   }
 
  private:
-  static TRecencyLink<T>& Link(T* item) { return *item; }
+  static TRecencyLink<T, Tag>& Link(T* item) { return *item; }
 
   T* newest_ = nullptr;  //!< most recently used
   T* oldest_ = nullptr;  //!< least recently used

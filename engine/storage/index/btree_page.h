@@ -18,6 +18,7 @@
 // reported instead of read beyond.
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,7 +47,10 @@ inline constexpr int kNext = 7;
 inline constexpr int kEncodedSize = 11;
 }  // namespace page_layout
 
-class TPage : public TRecencyLink<TPage> {
+//! Tag of the second list a cached page sits in: its cache's idle pages.
+struct TIdlePages;
+
+class TPage : public TRecencyLink<TPage>, public TRecencyLink<TPage, TIdlePages> {
  public:
   //! A page object for table (named in errors); holds no page yet.
   explicit TPage(const std::string* table_name);
@@ -66,6 +70,10 @@ class TPage : public TRecencyLink<TPage> {
   int32_t PageNumber = 0;  //!< the page's number in its file
   bool Freed = false;      //!< on a free list; written with no entries
   bool Listed = false;     //!< on the index file's list of dirty pages
+  bool Idle = false;       //!< on its cache's list of pages it may reuse
+  //! Place in its cache's list of pages, or kNoCacheSlot.
+  size_t CacheSlot = kNoCacheSlot;
+  static constexpr size_t kNoCacheSlot = SIZE_MAX;
 
   // ----- Header fields -----
   uint8_t PageType() const { return type_; }

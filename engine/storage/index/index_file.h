@@ -195,6 +195,8 @@ class TIndexFile : public TFileHandler, public TPageStore {
   void DiscardMemoryFile();
 
   // Page helpers (index_pages.cpp).
+  //! The cache of page's index.
+  TPageCache& CacheOf(const TPage* page);
   TPage* AppendPage(uint8_t index, int32_t n);
   TPage* ReadPage(uint8_t index, int32_t n, bool allocating);
   std::unique_ptr<TPage> ObtainPage(uint8_t index);

@@ -107,8 +107,15 @@ int32_t& TIndexFile::NextPageOf(bool temporary) {
 
 TPage* TIndexFile::Pin(TPage* page) {
   if (page->PinCount == UINT16_MAX) RaiseCorrupt();
+  if (page->Idle) CacheOf(page).Busy(page);
   ++page->PinCount;
   return page;
+}
+
+TPageCache& TIndexFile::CacheOf(const TPage* page) {
+  const uint8_t index = page->Shape().IndexNumber;
+  if (index >= kIndexCount) RaiseCorrupt();
+  return *caches_[index];
 }
 
 TPage* TIndexFile::FetchPage(uint8_t index, int32_t n, bool allocating) {
@@ -200,7 +207,11 @@ void TIndexFile::ReleasePage(TPage* page) {
   if (it == orphans_.end()) {
     // Pages change only while pinned, so a page that became dirty is seen
     // here, when its user lets it go.
-    if (page->Dirty) ListDirty(page);
+    if (page->Dirty) {
+      ListDirty(page);
+    } else if (page->PinCount == 0) {
+      CacheOf(page).Idle(page);
+    }
     return;
   }
   if (page->PinCount > 0) return;
@@ -340,6 +351,8 @@ void TIndexFile::WriteRun(bool temporary, std::vector<TPage*>::const_iterator fi
     }
     throw;
   }
+  // The pages written that nobody holds may be reused from now on.
+  for (auto it = first; it != last; ++it) CacheOf(*it).Idle(*it);
   if (keep_images && from < to) {
     size_t at = 0;
     for (auto it = first; it != last; ++it, at += kIndexPageSize) {

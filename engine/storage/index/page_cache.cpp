@@ -6,13 +6,8 @@ namespace vevura {
 
 TPageCache::TPageCache(int soft_capacity)
     : soft_capacity_(soft_capacity), capacity_(soft_capacity) {
-  sorted_.reserve(static_cast<size_t>(std::max(soft_capacity, 0)));
-  numbers_.reserve(sorted_.capacity());
-}
-
-size_t TPageCache::LowerBound(int32_t n) const {
-  return static_cast<size_t>(std::lower_bound(numbers_.begin(), numbers_.end(), n) -
-                             numbers_.begin());
+  owned_.reserve(static_cast<size_t>(std::max(soft_capacity, 0)));
+  numbers_.Reserve(owned_.capacity());
 }
 
 TPage* TPageCache::Find(int32_t n) {
@@ -21,9 +16,8 @@ TPage* TPageCache::Find(int32_t n) {
   if (page != nullptr) {
     ++recent_hits_;
   } else {
-    size_t at = LowerBound(n);
-    if (at == numbers_.size() || numbers_[at] != n) return nullptr;
-    page = sorted_[at].get();
+    page = numbers_.Find(n);
+    if (page == nullptr) return nullptr;
   }
   recent_.MoveToFront(page);
   return page;
@@ -31,33 +25,59 @@ TPage* TPageCache::Find(int32_t n) {
 
 void TPageCache::Insert(std::unique_ptr<TPage> page) {
   TPage* raw = page.get();
-  const auto at = static_cast<std::ptrdiff_t>(LowerBound(raw->PageNumber));
-  numbers_.insert(numbers_.begin() + at, raw->PageNumber);
-  sorted_.insert(sorted_.begin() + at, std::move(page));
+  raw->CacheSlot = owned_.size();
+  raw->Idle = false;
+  owned_.push_back(std::move(page));
+  numbers_.Add(raw->PageNumber, raw);
   recent_.PushFront(raw);
 }
 
 std::unique_ptr<TPage> TPageCache::Remove(TPage* page) {
-  size_t at = LowerBound(page->PageNumber);
-  if (at == sorted_.size() || sorted_[at].get() != page) return nullptr;
-  std::unique_ptr<TPage> owned = std::move(sorted_[at]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(at));
-  numbers_.erase(numbers_.begin() + static_cast<std::ptrdiff_t>(at));
+  if (!Holds(page)) return nullptr;
+  numbers_.Remove(page->PageNumber, page);
   recent_.Remove(page);
+  Busy(page);
+  const size_t slot = page->CacheSlot;
+  std::unique_ptr<TPage> owned = std::move(owned_[slot]);
+  if (slot + 1 != owned_.size()) {
+    owned_[slot] = std::move(owned_.back());
+    owned_[slot]->CacheSlot = slot;
+  }
+  owned_.pop_back();
+  owned->CacheSlot = TPage::kNoCacheSlot;
   return owned;
 }
 
-TPage* TPageCache::Evictable() const {
-  return recent_.FindOldest([](const TPage& p) { return !p.Dirty && p.PinCount == 0; });
+TPage* TPageCache::Evictable() {
+  while (TPage* page = idle_.Oldest()) {
+    if (!page->Dirty && page->PinCount == 0) return page;
+    Busy(page);
+  }
+  return nullptr;
+}
+
+void TPageCache::Busy(TPage* page) {
+  if (!page->Idle) return;
+  idle_.Remove(page);
+  page->Idle = false;
+}
+
+void TPageCache::Idle(TPage* page) {
+  if (page->Idle || page->Dirty || page->PinCount != 0 || !Holds(page)) return;
+  idle_.PushFront(page);
+  page->Idle = true;
 }
 
 void TPageCache::Clear(const std::function<void(std::unique_ptr<TPage>)>& recycle,
                        const std::function<void(std::unique_ptr<TPage>)>& keep_pinned) {
-  std::vector<std::unique_ptr<TPage>> pages = std::move(sorted_);
-  sorted_.clear();
-  numbers_.clear();
+  std::vector<std::unique_ptr<TPage>> pages = std::move(owned_);
+  owned_.clear();
+  numbers_.Clear();
   recent_.Clear();
+  idle_.Clear();
   for (auto& page : pages) {
+    page->Idle = false;
+    page->CacheSlot = TPage::kNoCacheSlot;
     if (page->PinCount > 0) {
       keep_pinned(std::move(page));
     } else {
