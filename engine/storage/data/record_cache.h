@@ -2,12 +2,8 @@
 // TRecordCache: the record buffers one data file keeps, as a data structure.
 //
 // Every cached buffer sits in two lists at once: the buffer list, a hash
-// table of record numbers and buffers with open addressing (linear probing,
-// a power-of-two number of slots, at least two per buffer), the buffers
-// themselves owned by a vector in no order (a lookup, an insert and a
-// removal cost the same whatever the buffers held, and a lookup reads only
-// the table until it meets its buffer, so that the miss of every append
-// touches no cold buffer of a large cache; the storage keeps the dirty
+// table of record numbers and buffers (number_table.h), the buffers
+// themselves owned by a vector in no order (the storage keeps the dirty
 // record numbers it flushes in order itself), and the
 // most-recently-used list, a doubly linked list through the buffers' own
 // links with the most recently used buffer at its head. A lookup looks at
@@ -34,6 +30,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/storage/common/number_table.h"
 #include "engine/storage/common/recency_list.h"
 #include "engine/storage/data/record.h"
 #include "engine/storage/data/record_stack.h"
@@ -44,8 +41,6 @@ namespace vevura {
 inline constexpr int32_t kRecordRoomGrowth = 64;
 //! Buffers at the head of the most-recently-used list checked before searching.
 inline constexpr int kRecentRecordChecks = 4;
-//! Fewest slots of the buffer list.
-inline constexpr size_t kMinRecordSlots = 16;
 
 class TRecordCache {
  public:
@@ -108,21 +103,6 @@ class TRecordCache {
   size_t Spares() const { return pool_.Count(); }
 
  private:
-  //! A record number and its buffer; an empty slot has no buffer.
-  struct TSlot {
-    int32_t Number = 0;
-    TRecord* Buffer = nullptr;
-  };
-
-  //! The slot where the search for number starts.
-  size_t HomeOf(int32_t number) const;
-  //! Makes slots for at least count buffers, two per buffer (a power of
-  //! two), and links every buffer again.
-  void Rehash(size_t count);
-  //! Puts buffer in the table under its number, or takes it out (moving
-  //! later entries of its probe run back, so that no search stops early).
-  void Link(TRecord* buffer);
-  void Unlink(TRecord* buffer);
   //! The buffer of number in the buffer list, or nullptr.
   TRecord* Lookup(int32_t number) const;
   //! Takes buffer out of both lists and hands it over; nullptr when it is
@@ -135,8 +115,7 @@ class TRecordCache {
   int32_t capacity_ = 0;                           //!< the capacity set at open
   int32_t room_ = 0;                               //!< buffers held before reuse
   std::vector<std::unique_ptr<TRecord>> owned_;    //!< the cached buffers, in no order
-  std::vector<TSlot> slots_;                       //!< the buffer list
-  int shift_ = 32;                                 //!< 32 - log2 of the slot count
+  TNumberTable<TRecord> numbers_;                  //!< the buffer list
   TRecencyList<TRecord> recent_;                   //!< the most-recently-used list
   TRecordStack pool_;                              //!< spare buffers
   std::vector<std::unique_ptr<TRecord>> dropped_;  //!< dropped while pinned

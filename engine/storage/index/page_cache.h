@@ -81,13 +81,13 @@ class TPageCache {
   uint64_t RecentHits() const { return recent_hits_; }
 
  private:
-  int soft_capacity_;                           //!< the session's index buffer size / 8192
-  int capacity_;                                //!< pages before reuse; grows when all are busy
-  std::vector<std::unique_ptr<TPage>> owned_;   //!< the cached pages, in no order
-  TNumberTable<TPage> numbers_;                 //!< the cached pages by page number
-  TRecencyList<TPage> recent_;                  //!< cached pages by recency
-  TRecencyList<TPage, TIdlePages> idle_;        //!< pages neither dirty nor pinned
-  uint64_t recent_hits_ = 0;                    //!< found among the two most recent
+  int soft_capacity_;                          //!< the session's index buffer size / 8192
+  int capacity_;                               //!< pages before reuse; grows when all are busy
+  std::vector<std::unique_ptr<TPage>> owned_;  //!< the cached pages, in no order
+  TNumberTable<TPage> numbers_;                //!< the cached pages by page number
+  TRecencyList<TPage> recent_;                 //!< cached pages by recency
+  TRecencyList<TPage, TIdlePages> idle_;       //!< pages neither dirty nor pinned
+  uint64_t recent_hits_ = 0;                   //!< found among the two most recent
 };
 
 }  // namespace vevura
