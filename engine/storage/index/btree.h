@@ -152,6 +152,8 @@ class TBTree {
 
   // Inserting (btree_insert.cpp).
   void InsertOnce(const uint8_t* key, uint32_t reference);
+  //! Adds one to the count of each inner entry the descent path took.
+  void IncrementCountsOnPath();
   void InsertIntoPage(int depth, TPageRef page, int position, const uint8_t* key,
                       uint32_t reference, uint32_t key_count);
   void Split(int depth, TPageRef page);

@@ -31,15 +31,25 @@ void TBTree::InsertOnce(const uint8_t* key, uint32_t reference) {
     int p = PositionIn(*page, key, shape_.KeyLength, smInsert);
     path_.Position[depth] = p;
     // A key below every key of the subtree goes down the first child.
-    int through = std::max(1, p);
-    if (HasCounts()) page->SetKeyCount(through, page->KeyCount(through) + 1);
-    TPageRef child = FetchChild(*page, through, depth + 1);
+    TPageRef child = FetchChild(*page, std::max(1, p), depth + 1);
     page = std::move(child);
     ++depth;
   }
+  // Counted once the leaf is reached, so that a read failing on the way
+  // down leaves every count as it was.
+  IncrementCountsOnPath();
   int p = PositionIn(*page, key, shape_.KeyLength, smInsert);
   path_.Position[depth] = p;
   InsertIntoPage(depth, std::move(page), p, key, reference, 0);
+}
+
+void TBTree::IncrementCountsOnPath() {
+  if (!HasCounts()) return;
+  for (int d = 1; d < path_.Depth; ++d) {
+    TPageRef page = PathPage(d);
+    const int through = std::max(1, path_.Position[d]);
+    page->SetKeyCount(through, page->KeyCount(through) + 1);
+  }
 }
 
 void TBTree::InsertIntoPage(int depth, TPageRef page, int position, const uint8_t* key,
