@@ -489,7 +489,7 @@ void TDataCursor::InsertRecord(TRecordImage buffer, bool position_on_record) {
 void TDataCursor::PlaceAfterPost(bool on_record, std::span<const uint8_t> image, int32_t n) {
   PlaceAfterChange([&] {
     if (on_record) {
-      PositionOnRecord(image, n);
+      if (!StandOnPostedKey(image, n)) PositionOnRecord(image, n);
       ReadCurrentRecord();
     } else {
       StandAgain();
@@ -601,6 +601,9 @@ void TDataCursor::DeleteRecord(std::span<const uint8_t> buffer, bool reposition)
   RequireWritable();
   RequireBuffer(buffer);
   TChangeScope scope(*this);
+  // A cursor that stays on the deleted entry steps on from its place, which
+  // must be found while the entry is there.
+  if (!reposition) ResolvePosition();
   const int32_t n = record_number_;
   const TBookmark bookmark = GetBookmark();
   try {

@@ -245,6 +245,7 @@ void TDataCursor::Last() {
 int TDataCursor::Next(TRecordImage buffer) {
   RequireCallerBuffer(buffer);
   return ReadBracket([&] {
+    ResolvePosition();
     TScopedValue<bool> stepping(stepping_, true);
     direction_ = rdForward;
     if (bof_) {
@@ -261,6 +262,7 @@ int TDataCursor::Next(TRecordImage buffer) {
 int TDataCursor::Prior(TRecordImage buffer) {
   RequireCallerBuffer(buffer);
   return ReadBracket([&] {
+    ResolvePosition();
     TScopedValue<bool> stepping(stepping_, true);
     direction_ = rdBackward;
     if (eof_) {
@@ -348,6 +350,7 @@ int64_t TDataCursor::SequenceNumber() {
 
 int64_t TDataCursor::GetRecNo() {
   return ReadBracket([&]() -> int64_t {
+    ResolvePosition();
     if (PositionCode() != kCursorOnRecord) return 0;
     if (record_number_order_) {
       const TRecordsBitmap& records = OrderBits();

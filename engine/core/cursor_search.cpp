@@ -209,6 +209,38 @@ void TDataCursor::PositionOnRecord(std::span<const uint8_t> record, int32_t n) {
   SeekKey(key.data(), key.size());
 }
 
+bool TDataCursor::StandOnPostedKey(std::span<const uint8_t> record, int32_t n) {
+  // SeekKey would find exactly this entry (the key names one record and is
+  // in the index or its batch), but would insert the batch to find it.
+  if (record_number_order_ || !QueuesKeysOf(active_index_) || !Visible(n)) return false;
+  const uint16_t length = KeyLength();
+  BuildKey(Keys(active_index_).Context, record.first(record_size_), entry_check_.data());
+  if (!KeyInRange(entry_check_.data())) return false;
+  // Assigned in place: this runs at every post.
+  pos_.Page = 0;
+  pos_.Entry = 0;
+  pos_.Ordinal = -1;
+  pos_.LeafSteps = 0;
+  pos_.Reference = static_cast<uint32_t>(n);
+  pos_.Key.assign(entry_check_.begin(), entry_check_.begin() + length);
+  record_number_ = n;
+  bof_ = false;
+  eof_ = false;
+  return true;
+}
+
+void TDataCursor::ResolvePosition() {
+  if (!PositionByKey()) return;
+  const std::vector<uint8_t> key = pos_.Key;
+  try {
+    SeekKey(key.data(), key.size());
+  } catch (const EVEVURAEngineError&) {
+    // The post stands; the cursor goes where PlaceAfterChange puts it.
+    SetBeginning();
+    current_.assign(record_size_, 0);
+  }
+}
+
 // ----- Bookmarks -----
 
 TBookmark TDataCursor::GetBookmark() const {

@@ -9,7 +9,13 @@
 // last record (AtEnd), or both flags for no records. In index order the
 // position is a leaf entry of the active index; in record-number order
 // (index 255, or index 0 of a table without a primary index) it is a record
-// number, and the cursor walks a bitmap of the active records.
+// number, and the cursor walks a bitmap of the active records. After a post
+// on an index whose new keys wait in the table's batch (QueuesKeysOf), the
+// cursor stands on the posted record by its key alone: the leaf entry is
+// looked for, which inserts the batch, only when an operation needs it (a
+// step, a record number, a delete that stays put). Reading the record, its
+// bookmark, moves to an end, a key or a bookmark, edits and further posts
+// leave it unresolved, so that a run of posts inserts the batch once.
 //
 // Bookmarks: in index order the full key of the entry (which names one
 // record, since a key of a non-unique index ends with the row id); in
@@ -451,6 +457,15 @@ class TDataCursor final : public TCursorTableLocks,
   //! Stands on the entry of the record image in the active index (built
   //! key), or its nearest neighbour; record-number order: on record n.
   void PositionOnRecord(std::span<const uint8_t> record, int32_t n);
+  //! After a post of record n (image record): when the active index queues
+  //! its keys and the record lies in the range and is visible, stands on it
+  //! by its key without looking for its leaf; false otherwise.
+  bool StandOnPostedKey(std::span<const uint8_t> record, int32_t n);
+  //! The position is a key whose leaf entry was not looked for yet.
+  bool PositionByKey() const { return !pos_.OnEntry() && !pos_.Key.empty(); }
+  //! Finds the leaf entry of a position held by key; a failure leaves the
+  //! cursor at the beginning, as a post whose placing failed does.
+  void ResolvePosition();
   //! Stands on the bookmarked record, or on its nearest neighbour when it is
   //! gone; true when it stands on the bookmarked record itself.
   bool GotoBookmarkInside(const TBookmark& bookmark);
@@ -705,7 +720,7 @@ class TDataCursor final : public TCursorTableLocks,
   uint8_t active_index_ = 0;          //!< 0 to 30, or kNoIndex
   bool record_number_order_ = false;  //!< see RecordNumberOrder
   std::string active_index_name_;     //!< "" for the primary index
-  TIndexPosition pos_;                //!< the entry stood on (index order)
+  TIndexPosition pos_;                //!< the entry stood on (index order); see PositionByKey
   bool bof_ = false;
   bool eof_ = false;
   TRecordDirection direction_ = rdForward;  //!< of the last move, for read-ahead
