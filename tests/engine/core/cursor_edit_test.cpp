@@ -6,6 +6,7 @@
 
 #include "engine/core/data_cursor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -871,6 +872,67 @@ TEST_F(CursorEditTest, FailedInsertIntoAnExclusiveTableKeepsTheEarlierOnes) {
   TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
   EXPECT_TRUE(report.Clean()) << report.Describe();
   EXPECT_EQ(report.LiveRecords, 4);
+}
+
+TEST_F(CursorEditTest, APostOnAQueuedIndexFindsItsEntryOnlyWhenAMoveNeedsIt) {
+  Create("PEOPLE", PeopleDefinition());
+  // Enough names for "ByName" to span leaves that a fresh cache has not read.
+  std::vector<std::string> names;
+  {
+    auto c = OpenOn("PEOPLE", true);
+    for (int i = 0; i < 1500; ++i) {
+      names.push_back("Name " + std::to_string(100000 + i * 7919 % 1500));
+      Add(*c, names.back(), "C" + std::to_string(i));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  platform::FaultFileSystem fault(fs_);
+  platform::SetFileSystem(&fault);
+  {
+    auto c = OpenOn("PEOPLE", true);
+    c->SwitchToIndex("ByName");
+    // The new key waits in the table's batch: the post stands on the record
+    // without putting it into the index, and the step puts it there.
+    const std::vector<uint8_t> mid = Add(*c, "Name 100700x", "M");
+    TDataTable& table = *c->Table();
+    TKeyContext by_name =
+        MakeKeyContext(0, 0, 1, table.IndexFile().GetIndexDescriptor(1), c->Fields(), "PEOPLE");
+    const std::vector<uint8_t> key = BuildKey(by_name, mid);
+    TIndexKeyComparer comparer(by_name);
+    TBTreePath path;
+    EXPECT_FALSE(TBTree(table.IndexFile(), 1, comparer, path).LocateKey(key.data()));
+    EXPECT_EQ(c->RecordNumber(), 1501);
+    EXPECT_EQ(c->GetBookmark(), key);
+    std::vector<uint8_t> record(c->RecordSize());
+    ASSERT_EQ(c->Prior(record), kCursorOnRecord);
+    EXPECT_EQ(NameOf(*c, record), "Name 100700");
+    EXPECT_TRUE(TBTree(table.IndexFile(), 1, comparer, path).LocateKey(key.data()));
+    ASSERT_EQ(c->Next(record), kCursorOnRecord);
+    EXPECT_EQ(NameOf(*c, record), "Name 100700x");
+  }
+  {
+    // Finding the entry fails (a read of a leaf the batch goes into): the
+    // post stands and the cursor is at the beginning, as when the placing
+    // after a post fails, so the step reaches the first record.
+    auto c = OpenOn("PEOPLE", true);
+    c->SwitchToIndex("ByName");
+    Add(*c, "Zed", "Z");
+    fault.FailNth(platform::FaultFileSystem::Operation::Read, 1);
+    std::vector<uint8_t> record(c->RecordSize());
+    EXPECT_EQ(c->Next(record), kCursorOnRecord);
+    EXPECT_GE(fault.Count(platform::FaultFileSystem::Operation::Read), 1) << "no read failed";
+    fault.Disarm();
+    EXPECT_EQ(NameOf(*c, record), names.front());
+    EXPECT_EQ(c->GetRecordCount(), 1502);
+    c->Last();
+    ASSERT_EQ(c->Prior(record), kCursorOnRecord);
+    EXPECT_EQ(NameOf(*c, record), "Zed");
+    ExpectSound(*c);
+  }
+  platform::SetFileSystem(&fs_);
+  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 1502);
 }
 
 TEST_F(CursorEditTest, DeleteFailingPartWayThroughTheIndexesIsTakenBack) {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -62,6 +63,7 @@ struct TModelConfig {
   bool StrictChangeDetection = false;  //!< every read holds the read lock
   bool Encrypted = false;              //!< scrambled files, opened with the session's password
   bool Transactions = false;           //!< runs of operations in transactions, kept or rolled back
+  bool PostsAmongMoves = false;        //!< PostsAmongMoves takes part in the operations
   TLockProtocol Protocol = lpPessimistic;
 };
 
@@ -178,6 +180,17 @@ class CursorModelTest : public EngineTest {
   void Modify(TDataCursor& c);
   void Delete(TDataCursor& c);
   void JumpRowIds(TDataCursor& c);
+  //! On a non-unique secondary index (now and then within a range or
+  //! through a filter): a few inserts and edits of the current record, then
+  //! one move (a step, a record number, a bookmark, a key search, a cancelled
+  //! edit, a delete, a range, a clone), each checked against the model's
+  //! order. The posts leave the cursor on the first shown row not below the
+  //! last posted key (the last row when there is none).
+  void PostsAmongMoves(TDataCursor& c);
+  //! c stands on rows[i] (none when i is past the end), and a step forward
+  //! or back reaches its neighbour or the end.
+  void ExpectStep(TDataCursor& c, const std::vector<const TModelRow*>& rows, size_t i,
+                  bool forward);
   //! Two cursors edit one record at once: under lpPessimistic the second
   //! is refused the record, under lpOptimistic the first one's post is.
   void ConflictingEdits();
@@ -632,6 +645,193 @@ void CursorModelTest::JumpRowIds(TDataCursor& c) {
   table.ChangesMade(true, false, false);
   table.WriteUnlock();
   model_->SetLastRowId(INT32_MAX - 3);
+}
+
+void CursorModelTest::ExpectStep(TDataCursor& c, const std::vector<const TModelRow*>& rows,
+                                 size_t i, bool forward) {
+  ASSERT_EQ(c.RecordNumber(), i < rows.size() ? rows[i]->Record : 0) << "place " << i;
+  std::vector<uint8_t> buffer(c.RecordSize());
+  const size_t next = forward ? i + 1 : i - 1;  // i - 1 wraps past the end at 0
+  const int code = forward ? c.Next(buffer) : c.Prior(buffer);
+  if (next < rows.size()) {
+    ASSERT_EQ(code, kCursorOnRecord) << (forward ? "Next" : "Prior") << " from place " << i;
+    EXPECT_EQ(c.RecordNumber(), rows[next]->Record) << (forward ? "Next" : "Prior");
+    EXPECT_EQ(Masked(buffer), rows[next]->Image);
+  } else {
+    EXPECT_EQ(code, forward ? VEVURA_EOF : VEVURA_BOF) << "from place " << i;
+  }
+}
+
+void CursorModelTest::PostsAmongMoves(TDataCursor& c) {
+  static constexpr uint8_t kNonUnique[] = {kNameIndex, kPriceIndex, kCatNameIndex, kDayIndex};
+  const TOrder& order = orders_[kNonUnique[Random(4)]];
+  const TKeyContext& keys = *order.Keys;
+  SwitchTo(c, order);
+  std::vector<uint8_t> low, high;
+  TFilter* filter = nullptr;
+  if (model_->Size() > 0 && Chance(25)) {
+    low = RandomRow().Image;
+    high = RandomRow().Image;
+    if (CompareKeys(keys, BuildKey(keys, low).data(), BuildKey(keys, high).data(),
+                    keys.SlotsLength) > 0) {
+      std::swap(low, high);
+    }
+    c.SetRange(false, low, 0, high, 0);
+  }
+  if (Chance(20)) {
+    filter = c.AddFilter(RandomFilterText(), {});
+    c.ActivateFilter(filter);
+  }
+  // The rows the cursor shows, in its order.
+  auto shown = [&] {
+    std::vector<const TModelRow*> rows;
+    for (const TModelRow* row : Expected(order)) {
+      const std::vector<uint8_t> key = BuildKey(keys, row->Image);
+      if (!low.empty() &&
+          (CompareKeys(keys, key.data(), BuildKey(keys, low).data(), keys.SlotsLength) < 0 ||
+           CompareKeys(keys, key.data(), BuildKey(keys, high).data(), keys.SlotsLength) > 0)) {
+        continue;
+      }
+      if (filter == nullptr || Passes(*row, *filter, false)) rows.push_back(row);
+    }
+    return rows;
+  };
+  // The place of the first row not below key; the last row when none.
+  auto place = [&](const std::vector<const TModelRow*>& rows, const std::vector<uint8_t>& key) {
+    size_t i = 0;
+    while (i < rows.size() &&
+           CompareKeys(keys, BuildKey(keys, rows[i]->Image).data(), key.data(), keys.KeyLength) < 0)
+      ++i;
+    return i == rows.size() && i > 0 ? i - 1 : i;
+  };
+  std::vector<uint8_t> buffer(c.RecordSize());
+  std::vector<uint8_t> posted;
+  for (int p = 1 + Random(3); p > 0; --p) {
+    const bool edit = c.RecordNumber() != 0 && Chance(35);
+    TModelRow row;
+    if (edit) {
+      ASSERT_EQ(c.GetCurrentRecord(buffer, true), kCursorOnRecord);
+      row = *model_->Find(RecordRowId(buffer));
+      RandomField(buffer, static_cast<uint16_t>(kName + Random(5)));
+    } else {
+      c.InitRecord(buffer);
+      for (uint16_t n = kName; n <= kFlag; ++n) RandomField(buffer, n);
+    }
+    if (model_->Clash(*contexts_[kCodeIndex], buffer, edit ? row.RowId : 0) != nullptr) {
+      if (edit) c.CancelEdit();
+      continue;
+    }
+    if (edit) {
+      c.ModifyRecord(buffer, true, true);
+      row.Image = Masked(buffer);
+      model_->Replace(row);
+    } else {
+      c.InsertRecord(buffer, true);
+      row.RowId = RecordRowId(buffer);
+      row.Image = Masked(buffer);
+      model_->Insert(row);
+    }
+    posted = BuildKey(keys, buffer);
+    const std::vector<const TModelRow*> rows = shown();
+    const size_t at = place(rows, posted);
+    ASSERT_EQ(c.RecordNumber(), at < rows.size() ? rows[at]->Record : 0) << "after a post";
+    if (at < rows.size()) {
+      EXPECT_EQ(c.GetBookmark(), BuildKey(keys, rows[at]->Image));
+      EXPECT_EQ(Masked(c.CurrentRecord()), rows[at]->Image);
+    }
+  }
+  std::vector<const TModelRow*> rows = shown();
+  size_t at = posted.empty() ? rows.size() : place(rows, posted);
+  if (at >= rows.size()) {
+    // No post, or no rows shown: from the beginning.
+    c.First();
+    ExpectStep(c, rows, static_cast<size_t>(-1), true);
+    at = 0;
+  }
+  if (rows.empty()) {
+    EXPECT_EQ(c.GetRecordCount(), 0);
+  } else {
+    switch (Random(10)) {
+      case 0:
+      case 1:
+        ExpectStep(c, rows, at, Chance(50));
+        break;
+      case 2:
+        EXPECT_EQ(c.GetRecNo(), static_cast<int64_t>(at + 1));
+        ExpectStep(c, rows, at, true);
+        break;
+      case 3: {
+        const TBookmark mark = c.GetBookmark();
+        c.Last();
+        EXPECT_TRUE(c.GotoBookmark(mark, false));
+        ExpectStep(c, rows, at, false);
+        break;
+      }
+      case 4: {
+        // A search for the fields of a shown row finds the first row with them.
+        const TModelRow& target = *rows[static_cast<size_t>(Random(static_cast<int>(rows.size())))];
+        const std::vector<uint8_t> key = BuildKey(keys, target.Image);
+        EXPECT_TRUE(c.FindKey(target.Image, false, 0, 0, false, buffer));
+        size_t first = 0;
+        while (CompareKeys(keys, BuildKey(keys, rows[first]->Image).data(), key.data(),
+                           keys.SlotsLength) < 0) {
+          ++first;
+        }
+        ExpectStep(c, rows, first, Chance(50));
+        break;
+      }
+      case 5:
+        ASSERT_EQ(c.GetCurrentRecord(buffer, true), kCursorOnRecord);
+        c.CancelEdit();
+        ExpectStep(c, rows, at, Chance(50));
+        break;
+      case 6: {
+        // Deleted with a move to the next row, or staying on the gone entry.
+        const bool reposition = Chance(50);
+        ASSERT_EQ(c.GetCurrentRecord(buffer, false), kCursorOnRecord);
+        c.DeleteRecord(buffer, reposition);
+        model_->Delete(rows[at]->RowId);
+        rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(at));
+        if (reposition) {
+          if (at == rows.size()) at = rows.empty() ? 0 : at - 1;
+          ExpectStep(c, rows, at, Chance(50));
+        } else {
+          // The step from the gone entry reaches the row after it.
+          const int code = c.Next(buffer);
+          EXPECT_EQ(code, at < rows.size() ? kCursorOnRecord : VEVURA_EOF);
+          EXPECT_EQ(c.RecordNumber(), at < rows.size() ? rows[at]->Record : 0);
+        }
+        break;
+      }
+      case 7: {
+        // A range around some rows: the cursor stays on its row when inside.
+        const TBookmark mark = c.GetBookmark();
+        low = rows[static_cast<size_t>(Random(static_cast<int>(rows.size())))]->Image;
+        high = rows[static_cast<size_t>(Random(static_cast<int>(rows.size())))]->Image;
+        if (CompareKeys(keys, BuildKey(keys, low).data(), BuildKey(keys, high).data(),
+                        keys.SlotsLength) > 0) {
+          std::swap(low, high);
+        }
+        c.SetRange(false, low, 0, high, 0);
+        rows = shown();
+        EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(rows.size()));
+        ExpectStep(c, rows, place(rows, mark), Chance(50));
+        break;
+      }
+      case 8: {
+        std::unique_ptr<TDataCursor> clone = c.CloneCursor();
+        ExpectStep(*clone, rows, at, true);
+        ExpectStep(c, rows, at, false);
+        break;
+      }
+      default:
+        c.Last();
+        ExpectStep(c, rows, rows.size(), false);
+        break;
+    }
+  }
+  if (filter != nullptr) c.RemoveFilter(filter);
+  c.CancelRange();
 }
 
 // ---------------------------------------------------------------------------
@@ -1187,7 +1387,9 @@ void CursorModelTest::Run(const TModelConfig& config) {
     }
     if (config.WrapRowIds && op == operations / 2) JumpRowIds(c);
     const int pick = Random(100);
-    if (pick < 50) {
+    if (config.PostsAmongMoves && Random(100) < 60) {
+      PostsAmongMoves(c);
+    } else if (pick < 50) {
       Insert(c);
     } else if (pick < 75) {
       Modify(c);
@@ -1256,6 +1458,15 @@ TEST_F(CursorModelTest, MemoWordsAndBlobsExclusiveOptimistic) {
   config.Blobs = true;
   config.Exclusive = true;
   config.Protocol = lpOptimistic;
+  Run(config);
+}
+
+TEST_F(CursorModelTest, PostsAmongMovesOnNonUniqueIndexesExclusive) {
+  TModelConfig config;
+  config.Name = "posts among moves on non-unique indexes, exclusive";
+  config.Seed = 6606;
+  config.Exclusive = true;
+  config.PostsAmongMoves = true;
   Run(config);
 }
 
