@@ -275,6 +275,50 @@ TEST_F(TableRecordsTest, EditCancelDeleteKeysAndRanges) {
   EXPECT_EQ(table_.RecordCount(), 3);
 }
 
+TEST_F(TableRecordsTest, PostsOnAnExclusiveTableStandOnTheirRecordInIndexOrder) {
+  // Exclusive, on a non-unique index: the new keys wait in a batch.
+  table_.Close();
+  table_.SetExclusive(true);
+  table_.SetIndexName("ByName");
+  table_.Open();
+  auto add = [&](const char* name, int64_t qty) {
+    table_.Append();
+    Field("NAME").SetAsString(name);
+    Field("CODE").SetAsString(std::string("K") + name);
+    Field("QTY").SetAsInteger(qty);
+    table_.Post();
+  };
+  add("kiwi", 5);
+  add("cherry", 6);
+  EXPECT_EQ(Name(), "cherry");
+  EXPECT_EQ(table_.RecNo(), 3);
+  table_.Next();
+  EXPECT_EQ(Name(), "fig");
+  add("date", 7);
+  table_.Append();
+  Field("NAME").SetAsString("zucchini");
+  table_.Cancel();
+  EXPECT_EQ(Name(), "date");
+  table_.Prior();
+  EXPECT_EQ(Name(), "cherry");
+  add("grape", 8);
+  table_.Edit();
+  Field("NAME").SetAsString("avocado");
+  table_.Post();
+  table_.Next();
+  EXPECT_EQ(Name(), "banana");
+  add("lime", 9);
+  table_.Delete();
+  EXPECT_EQ(Name(), "pear");
+  EXPECT_TRUE(table_.Locate("NAME", {std::string("kiwi")}, {}));
+  table_.Prior();
+  EXPECT_EQ(Name(), "fig");
+  std::vector<std::string> names;
+  for (table_.First(); !table_.Eof(); table_.Next()) names.push_back(Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"Apple", "avocado", "banana", "cherry", "date", "fig",
+                                             "kiwi", "pear"}));
+}
+
 TEST_F(TableRecordsTest, FilterTextsAndOnFilterRecordHideRecords) {
   auto walk = [&] {
     std::vector<std::string> seen;
