@@ -152,8 +152,9 @@ class TBTree {
 
   // Inserting (btree_insert.cpp).
   void InsertOnce(const uint8_t* key, uint32_t reference);
-  //! Adds one to the count of each inner entry the descent path took.
-  void IncrementCountsOnPath();
+  //! Takes one from the count of each inner entry the descent path took at
+  //! depths 1 to depth: the counts an insert raised before it failed.
+  void LowerCountsOnPath(int depth) noexcept;
   void InsertIntoPage(int depth, TPageRef page, int position, const uint8_t* key,
                       uint32_t reference, uint32_t key_count);
   void Split(int depth, TPageRef page);

@@ -27,28 +27,41 @@ void TBTree::InsertOnce(const uint8_t* key, uint32_t reference) {
   }
   TPageRef page = FetchRoot();
   int depth = 1;
-  while (page->IsInner()) {
-    int p = PositionIn(*page, key, shape_.KeyLength, smInsert);
-    path_.Position[depth] = p;
-    // A key below every key of the subtree goes down the first child.
-    TPageRef child = FetchChild(*page, std::max(1, p), depth + 1);
-    page = std::move(child);
-    ++depth;
+  int counted = 0;  // depths whose count this insert raised
+  try {
+    while (page->IsInner()) {
+      int p = PositionIn(*page, key, shape_.KeyLength, smInsert);
+      path_.Position[depth] = p;
+      // A key below every key of the subtree goes down the first child.
+      int through = std::max(1, p);
+      if (HasCounts()) page->SetKeyCount(through, page->KeyCount(through) + 1);
+      counted = depth;
+      TPageRef child = FetchChild(*page, through, depth + 1);
+      page = std::move(child);
+      ++depth;
+    }
+  } catch (...) {
+    // A child that could not be read: the counts raised so far are lowered
+    // again, so that inserting the key once more counts it once.
+    LowerCountsOnPath(counted);
+    throw;
   }
-  // Counted once the leaf is reached, so that a read failing on the way
-  // down leaves every count as it was.
-  IncrementCountsOnPath();
   int p = PositionIn(*page, key, shape_.KeyLength, smInsert);
   path_.Position[depth] = p;
   InsertIntoPage(depth, std::move(page), p, key, reference, 0);
 }
 
-void TBTree::IncrementCountsOnPath() {
+void TBTree::LowerCountsOnPath(int depth) noexcept {
   if (!HasCounts()) return;
-  for (int d = 1; d < path_.Depth; ++d) {
-    TPageRef page = PathPage(d);
-    const int through = std::max(1, path_.Position[d]);
-    page->SetKeyCount(through, page->KeyCount(through) + 1);
+  try {
+    for (int d = 1; d <= depth; ++d) {
+      TPageRef page = PathPage(d);
+      const int through = std::max(1, path_.Position[d]);
+      page->SetKeyCount(through, page->KeyCount(through) - 1);
+    }
+  } catch (...) {
+    // A page that cannot be read again keeps its raised count; the whole-table
+    // check reports it.
   }
 }
 
