@@ -16,7 +16,7 @@ namespace {
 bool WritesFreedRecord(TDataFile& data) {
   const int32_t head = data.Header().FirstFreeRecord;
   if (head == 0) return false;
-  const TRecord* record = data.Records().Cache().Peek(head);
+  const TRecord* record = data.Records().Peek(head);
   return record != nullptr && record->Dirty() && record->IsFree() != 0;
 }
 
@@ -29,7 +29,7 @@ bool WritesFreedRecord(TDataFile& data) {
 bool DataHeaderGoesFirst(TDataFile& data) {
   if (WritesFreedRecord(data)) return false;
   const int32_t next = data.Header().NextRecordNumber;
-  const TRecord* record = next > 1 ? data.Records().Cache().Peek(next - 1) : nullptr;
+  const TRecord* record = next > 1 ? data.Records().Peek(next - 1) : nullptr;
   return record == nullptr || !record->Dirty();
 }
 

@@ -20,12 +20,11 @@ namespace vevura {
 bool TTableChecker::RecordsPending() const {
   const TDataFile& data = table_.DataFile();
   if (data.HeaderChanged()) return true;
-  auto buffers = data.Records().Cache().Buffers();
-  return std::any_of(buffers.begin(), buffers.end(), [](const auto& b) { return b->Dirty(); });
+  return data.Records().HasDirtyRecords();
 }
 
 const TRecord* TTableChecker::CachedRecord(int32_t number) const {
-  return table_.DataFile().Records().Cache().Peek(number);
+  return table_.DataFile().Records().Peek(number);
 }
 
 void TTableChecker::ReadImages(int32_t first, int32_t count, uint8_t* images) {

@@ -29,13 +29,29 @@ TRecord::TRecord(TRecordOwner& owner) : owner_(&owner) {
 }
 
 void TRecord::SetRecordSize(uint32_t size) {
-  if (size == record_size_ && !data_.empty()) return;
+  if (size == record_size_ && data_ != nullptr && !Borrowed()) return;
   record_size_ = std::max(size, kRecordHeaderSize);
-  data_.assign(BlockSizeFor(record_size_), 0);
+  own_.assign(BlockSizeFor(record_size_), 0);
+  data_ = own_.data();
+  capacity_ = static_cast<uint32_t>(own_.size());
+}
+
+void TRecord::Borrow(uint8_t* block) {
+  std::vector<uint8_t>().swap(own_);
+  data_ = block;
+  capacity_ = record_size_;
+}
+
+void TRecord::KeepOwnCopy() {
+  if (!Borrowed()) return;
+  own_.assign(BlockSizeFor(record_size_), 0);
+  std::memcpy(own_.data(), data_, record_size_);
+  data_ = own_.data();
+  capacity_ = static_cast<uint32_t>(own_.size());
 }
 
 void TRecord::InitNew(bool assign_auto_inc) {
-  std::fill(data_.begin(), data_.end(), 0);
+  std::fill_n(data_, capacity_, uint8_t{0});
   if (assign_auto_inc) PutInt32(&data_[kRowIdOffset], owner_->NextAutoIncValue());
   PutInt32(&data_[kRecordLinkOffset], record_number_);
   dirty_ = false;
@@ -43,12 +59,12 @@ void TRecord::InitNew(bool assign_auto_inc) {
 
 void TRecord::LoadFrom(uint8_t* disk) {
   PrepareDiskImage(disk, record_size_, record_number_, owner_->Encrypted());
-  std::memcpy(data_.data(), disk, record_size_);
+  std::memcpy(data_, disk, record_size_);
   dirty_ = false;
 }
 
 void TRecord::StoreTo(uint8_t* disk) {
-  std::memcpy(disk, data_.data(), record_size_);
+  std::memcpy(disk, data_, record_size_);
   if (owner_->Encrypted()) ScrambleRun(disk, record_size_, kTableDataSeeds);
   dirty_ = false;
 }
@@ -94,16 +110,16 @@ void TRecord::Assign(const TRecord& other) {
   record_number_ = other.record_number_;
   dirty_ = false;
   if (other.dirty_) MarkDirty();
-  std::memcpy(data_.data(), other.data_.data(), std::min(record_size_, other.record_size_));
+  std::memcpy(data_, other.data_, std::min(record_size_, other.record_size_));
 }
 
 bool TRecord::SameAs(const uint8_t* image) const {
-  return std::memcmp(data_.data(), image, record_size_) == 0;
+  return std::memcmp(data_, image, record_size_) == 0;
 }
 
 std::span<uint8_t> TRecord::MutableData() {
   MarkDirty();
-  return {data_.data(), record_size_};
+  return {data_, record_size_};
 }
 
 }  // namespace vevura

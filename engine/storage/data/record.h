@@ -4,9 +4,11 @@
 //
 // The data block holds the record image (record_layout.h) in plain bytes,
 // whatever the table's encryption: LoadFrom unscrambles the disk bytes it is
-// given and StoreTo scrambles the copy it writes. The block's capacity is a
-// multiple of 64 bytes and never less than the record size; bytes beyond the
-// record size are zero.
+// given and StoreTo scrambles the copy it writes. A buffer's own block has a
+// capacity that is a multiple of 64 bytes and never less than the record
+// size; bytes beyond the record size are zero. A buffer may instead borrow a
+// block of exactly the record size from elsewhere (the record storage's
+// stage of new records) until it takes its own copy.
 //
 // The dirty flag says the image changed since it was read or written; the
 // pin count says how many users hold the buffer. A pinned buffer is never
@@ -56,8 +58,17 @@ class TRecord : public TRecencyLink<TRecord> {
   TRecord(const TRecord&) = delete;
   TRecord& operator=(const TRecord&) = delete;
 
-  //! When size differs, regrows the data block (zero-filled) and keeps size.
+  //! When size differs, regrows the data block (zero-filled) and keeps size;
+  //! a buffer that borrows its block gets its own.
   void SetRecordSize(uint32_t size);
+  //! Holds the image in block, RecordSize() bytes that outlive the loan,
+  //! instead of its own block, which it frees. The bytes are not changed.
+  void Borrow(uint8_t* block);
+  //! A buffer that borrows its block copies the image into a block of its
+  //! own and holds it there from now on.
+  void KeepOwnCopy();
+  //! True while the image lives in a borrowed block.
+  bool Borrowed() const { return data_ != own_.data(); }
   //! Zero-fills the data block; with assign_auto_inc bytes 5 to 8 receive
   //! the owner's next auto-increment value. Bytes 1 to 4 receive the record
   //! number. Not dirty afterwards.
@@ -114,11 +125,11 @@ class TRecord : public TRecencyLink<TRecord> {
   }
   uint32_t RecordSize() const { return record_size_; }
   //! The size of the data block.
-  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
+  uint32_t Capacity() const { return capacity_; }
   TRecordOwner& Owner() const { return *owner_; }
 
   //! The record image, RecordSize() bytes.
-  std::span<const uint8_t> Data() const { return {data_.data(), record_size_}; }
+  std::span<const uint8_t> Data() const { return {data_, record_size_}; }
   //! The record image for changing; marks the buffer dirty.
   std::span<uint8_t> MutableData();
 
@@ -140,7 +151,9 @@ class TRecord : public TRecencyLink<TRecord> {
   uint16_t pin_count_ = 0;            //!< users holding the buffer
   int32_t record_number_ = 0;         //!< which record the buffer holds, from 1
   uint32_t record_size_ = 0;          //!< the table's record size
-  std::vector<uint8_t> data_;         //!< the image, plain, capacity a multiple of 64
+  uint32_t capacity_ = 0;             //!< bytes of the block at data_
+  uint8_t* data_ = nullptr;           //!< the image, plain: own_ or a borrowed block
+  std::vector<uint8_t> own_;          //!< its own block, capacity a multiple of 64
 };
 
 }  // namespace vevura

@@ -76,6 +76,16 @@ void TRecordCache::DropAll() {
   owned_.clear();
 }
 
+void TRecordCache::AdoptDropped(std::unique_ptr<TRecord> buffer) {
+  buffer->dirty_ = false;
+  buffer->cache_slot_ = TRecord::kNoCacheSlot;
+  if (buffer->Pinned()) {
+    dropped_.push_back(std::move(buffer));
+  } else {
+    pool_.Push(std::move(buffer));
+  }
+}
+
 void TRecordCache::Release(TRecord* record) {
   if (record == nullptr) return;
   record->Unpin();

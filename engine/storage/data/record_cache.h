@@ -80,6 +80,13 @@ class TRecordCache {
   //! the most recently used. nullptr when buffer was not in the buffer list.
   //! REQUIRES: buffer is cached, not pinned; number not cached.
   TRecord* Reuse(TRecord& buffer, int32_t number);
+  //! Takes in a buffer made elsewhere, holding its own block, as the most
+  //! recently used. REQUIRES: its number not cached.
+  TRecord* Adopt(std::unique_ptr<TRecord> buffer) { return Insert(std::move(buffer)); }
+  //! Takes in a buffer made elsewhere as if it had been dropped: kept apart
+  //! until its last pin goes (into the pool at once when unpinned), its
+  //! changes lost.
+  void AdoptDropped(std::unique_ptr<TRecord> buffer);
   //! Takes buffer out of both lists into the pool; false when it was not in
   //! the buffer list.
   bool Evict(TRecord& buffer);

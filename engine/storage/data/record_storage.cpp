@@ -1,9 +1,11 @@
 #include "engine/storage/data/record_storage.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/common/read_window.h"
+#include "engine/storage/common/scramble.h"
 #include "engine/storage/fields/record_layout.h"
 
 namespace vevura {
@@ -31,9 +33,10 @@ bool TRecordStorage::Encrypted() const {
 
 void TRecordStorage::SizeCache() {
   const auto size = static_cast<int32_t>(RecordSize());
-  cache_.DropAll();
+  DropAllRecords();
   read_ahead_count_ = std::max(kRecordReadBytes / size, 1);
   cache_.SetCapacity(std::min(std::max(buffer_bytes_, 0) / size, buffer_count_));
+  stage_capacity_ = std::max(1, std::min(kAppendRunBytes / size, cache_.Capacity() / 2));
   written_ = false;
 }
 
@@ -60,6 +63,10 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
                                    bool read_ahead) {
   if (number <= 0) Corrupt();
   if (number == host_.RecordHeader().NextRecordNumber) return AppendRecord(number);
+  if (TRecord* staged = Staged(number)) {
+    staged->Pin();
+    return staged;
+  }
   if (TRecord* hit = cache_.Find(number)) {
     hit->Pin();
     return hit;
@@ -78,13 +85,19 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
 }
 
 TRecord* TRecordStorage::AppendRecord(int32_t number) {
-  WriteAppendedRun();
   CheckTableFull(number);
-  TRecord* buffer = cache_.Find(number);
-  if (buffer != nullptr && !buffer->Pinned()) {
+  TRecord* buffer = nullptr;
+  const bool follows = stage_count_ > 0 && number == stage_first_ + stage_count_;
+  if ((follows && stage_count_ < stage_capacity_ && number > cached_high_) ||
+      RestartStage(number)) {
+    const auto at = static_cast<size_t>(stage_count_++);
+    buffer = stage_[at].get();
+    buffer->SetRecordNumber(number);
     buffer->InitNew(false);
-  } else if (buffer == nullptr) {
-    buffer = TakeBuffer(number);
+  } else {
+    // A cursor still holds a buffer of this number from before it was taken
+    // back: the append takes that buffer, as the cache always did.
+    buffer = cache_.Find(number);
   }
   // The header counts the slot from now on, so its bytes must reach the file
   // even when nobody writes the record.
@@ -92,22 +105,122 @@ TRecord* TRecordStorage::AppendRecord(int32_t number) {
   buffer->Pin();
   host_.RecordHeader().NextRecordNumber = number + 1;
   host_.SetHeaderChanged();
-  appended_.push_back(number);
   return buffer;
 }
 
-void TRecordStorage::WriteAppendedRun() {
-  // About 1 MiB of records, and at most half the cache, so that a run is
-  // written before the cache fills and takes its turn at the write-back.
-  const auto size = static_cast<int32_t>(RecordSize());
-  const int32_t run = std::max(1, std::min(kAppendRunBytes / std::max(size, 1), cache_.Room() / 2));
-  if (static_cast<int32_t>(appended_.size()) < run || TransactionLockHeld()) return;
-  FlushRecords();
-  for (const int32_t number : appended_) {
-    TRecord* buffer = cache_.Peek(number);
-    if (buffer != nullptr && !buffer->Dirty() && !buffer->Pinned()) cache_.Retire(*buffer);
+bool TRecordStorage::RestartStage(int32_t number) {
+  if (!TransactionLockHeld()) WriteStage();
+  // Records at or past number are beyond the header's count (a failed
+  // insert took them back): they are dropped, never written.
+  for (size_t i = 0; i < static_cast<size_t>(stage_count_); ++i) {
+    TRecord& staged = *stage_[i];
+    const bool counted = staged.RecordNumber() < number;
+    if (staged.Pinned() || (counted && staged.Dirty())) DetachStaged(i, counted);
+    stage_[i]->SetDirty(false);
   }
-  appended_.clear();
+  stage_count_ = 0;
+  const uint32_t size = RecordSize();
+  if (stage_size_ != size || stage_.size() != static_cast<size_t>(stage_capacity_)) {
+    stage_size_ = size;
+    stage_bytes_.assign(static_cast<size_t>(stage_capacity_) * size, 0);
+    stage_.clear();
+    for (int32_t i = 0; i < stage_capacity_; ++i) {
+      stage_.push_back(std::make_unique<TRecord>(*this));
+      stage_.back()->Borrow(stage_bytes_.data() + static_cast<size_t>(i) * size);
+    }
+  }
+  if (number <= cached_high_) {
+    if (TRecord* cached = cache_.Peek(number)) {
+      if (cached->Pinned()) return false;
+      cached->SetDirty(false);
+      if (!cache_.Evict(*cached)) Corrupt();
+    }
+  }
+  stage_first_ = number;
+  return true;
+}
+
+void TRecordStorage::DetachStaged(size_t i, bool keep) {
+  std::unique_ptr<TRecord> own = std::move(stage_[i]);
+  stage_[i] = std::make_unique<TRecord>(*this);
+  stage_[i]->Borrow(stage_bytes_.data() + i * stage_size_);
+  own->KeepOwnCopy();
+  if (!keep) {
+    cache_.AdoptDropped(std::move(own));
+    return;
+  }
+  const int32_t number = own->RecordNumber();
+  const bool dirty = own->Dirty();
+  cached_high_ = std::max(cached_high_, number);
+  cache_.Adopt(std::move(own));
+  if (dirty) dirtied_.push_back(number);
+}
+
+bool TRecordStorage::WriteStage() {
+  const size_t size = stage_size_;
+  // Never a record the header no longer counts.
+  const int32_t count =
+      std::min(stage_count_, host_.RecordHeader().NextRecordNumber - stage_first_);
+  bool written = false;
+  int32_t i = 0;
+  while (i < count) {
+    const auto writable = [&](int32_t k) {
+      const TRecord& r = *stage_[static_cast<size_t>(k)];
+      return r.Dirty() && !r.Pinned();
+    };
+    if (!writable(i)) {
+      ++i;
+      continue;
+    }
+    int32_t end = i + 1;
+    while (end < count && writable(end)) ++end;
+    const size_t length = static_cast<size_t>(end - i) * size;
+    uint8_t* bytes = stage_bytes_.data() + static_cast<size_t>(i) * size;
+    if (Encrypted()) {
+      // Scrambled on a copy: the staged images stay plain for the cursors,
+      // whatever becomes of the write.
+      uint8_t* copy = RoomFor(write_buffer_, length);
+      std::memcpy(copy, bytes, length);
+      for (size_t at = 0; at < length; at += size) ScrambleRun(copy + at, size, kTableDataSeeds);
+      bytes = copy;
+    }
+    host_.RecordFile().WriteAt(RecordOffset(stage_first_ + i), bytes, static_cast<int64_t>(length));
+    for (int32_t k = i; k < end; ++k) stage_[static_cast<size_t>(k)]->SetDirty(false);
+    written_ = true;
+    written = true;
+    if (table_ != nullptr) table_->NoteWritten();
+    i = end;
+  }
+  return written;
+}
+
+void TRecordStorage::DropAllRecords() {
+  cache_.DropAll();
+  dirtied_.clear();
+  cached_high_ = 0;
+  for (size_t i = 0; i < static_cast<size_t>(stage_count_); ++i) {
+    if (stage_[i]->Pinned()) DetachStaged(i, false);
+    stage_[i]->SetDirty(false);
+  }
+  stage_count_ = 0;
+}
+
+const TRecord* TRecordStorage::Peek(int32_t number) const {
+  if (const TRecord* staged = Staged(number)) return staged;
+  return cache_.Peek(number);
+}
+
+TRecord* TRecordStorage::Peek(int32_t number) {
+  if (TRecord* staged = Staged(number)) return staged;
+  return cache_.Peek(number);
+}
+
+bool TRecordStorage::HasDirtyRecords() const {
+  for (int32_t i = 0; i < stage_count_; ++i) {
+    if (stage_[static_cast<size_t>(i)]->Dirty()) return true;
+  }
+  auto buffers = cache_.Buffers();
+  return std::any_of(buffers.begin(), buffers.end(), [](const auto& b) { return b->Dirty(); });
 }
 
 void TRecordStorage::CheckTableFull(int32_t number) const {
@@ -119,6 +232,7 @@ void TRecordStorage::CheckTableFull(int32_t number) const {
 }
 
 TRecord* TRecordStorage::TakeBuffer(int32_t number) {
+  cached_high_ = std::max(cached_high_, number);
   if (cache_.HasRoom()) return cache_.AddSpare(number);
   TRecord* victim = cache_.Reusable();
   if (victim == nullptr && !TransactionLockHeld()) {
@@ -168,6 +282,8 @@ void TRecordStorage::LoadRun(int32_t first, int32_t images, TRecordDirection dir
 }
 
 void TRecordStorage::LoadImage(int32_t record, uint8_t* image) {
+  // A staged record is newer than the file, which may not even hold it yet.
+  if (Staged(record) != nullptr) return;
   TRecord* buffer = cache_.Find(record);
   if (buffer == nullptr) {
     TakeBuffer(record)->LoadFrom(image);
@@ -184,9 +300,8 @@ void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDir
   // Cached buffers are as current as the disk (the change check of this miss
   // dropped them otherwise), and dirty or pinned ones must stay as they are.
   const int32_t slots = host_.RecordHeader().NextRecordNumber - 1;
-  std::erase_if(wanted_, [&](int32_t n) {
-    return n < 1 || n > slots || n == number || cache_.Peek(n) != nullptr;
-  });
+  std::erase_if(wanted_,
+                [&](int32_t n) { return n < 1 || n > slots || n == number || Peek(n) != nullptr; });
   wanted_.push_back(number);
   std::sort(wanted_.begin(), wanted_.end());
   wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
@@ -252,7 +367,7 @@ bool TRecordStorage::VisitRecords(
     const int32_t n = numbers[i];
     const int32_t slots = host_.RecordHeader().NextRecordNumber - 1;
     if (n < 1 || n > slots) Corrupt();
-    if (TRecord* cached = cache_.Peek(n)) {
+    if (TRecord* cached = Peek(n)) {
       cached->Pin();
       TRecordRef pinned(*this, cached);
       visit(n, cached->Data());
@@ -357,8 +472,14 @@ bool TRecordStorage::FlushRecords() {
     run.clear();
     written = true;
   };
+  bool staged = stage_count_ == 0;
   try {
     for (const int32_t number : candidates) {
+      if (!staged && number >= stage_first_) {
+        write_run();
+        written = WriteStage() || written;
+        staged = true;
+      }
       TRecord* buffer = cache_.Peek(number);
       if (buffer == nullptr || !buffer->Dirty()) continue;
       if (buffer->Pinned() || (number >= window_first_ && number <= window_last_)) {
@@ -369,6 +490,7 @@ bool TRecordStorage::FlushRecords() {
       run.push_back(buffer);
     }
     write_run();
+    if (!staged) written = WriteStage() || written;
   } catch (...) {
     // What was not written stays named, for the next write-back.
     for (const int32_t number : candidates) {

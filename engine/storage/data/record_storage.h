@@ -23,10 +23,22 @@
 // without keeping them, for a pass over a table that would only push out
 // what the cursors use.
 //
+// Appending: a new slot's image lives in the stage, one contiguous block of
+// whole records in record-number order (about kAppendRunBytes, at most half
+// the cache's capacity), not in the cache; each staged record has a buffer
+// that borrows its bytes, so cursors pin, read and change it like any other.
+// Once the stage is full the next append writes its dirty records straight
+// from the block, one write per run of dirty unpinned records (an encrypted
+// table's are scrambled on a copy, so the staged images stay plain), and
+// starts the stage again at the new slot; staged records still pinned or
+// dirty then (in a transaction nothing is written) move into the cache with
+// their own copy of the image.
+//
 // Writing: dirty buffers are written back in runs of consecutive record
 // numbers, one write per run, when the shared table flushes or when the
-// cache needs a buffer and every one is dirty. A failed write leaves its
-// buffers dirty, so nothing is lost.
+// cache needs a buffer and every one is dirty, the staged records among
+// them in number order. A failed write leaves its buffers dirty, so nothing
+// is lost.
 //
 // Damaged free chains (a link outside the file, a link to a live record or
 // to itself) raise VEVURA_FILECORRUPT when an insert meets them; a loop is
@@ -43,6 +55,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -65,7 +78,7 @@ inline constexpr int64_t kMaxDataFileSize = 128000000000;
 inline constexpr int32_t kRecordReadBytes = 8192;
 //! Bytes a cursor's miss reads at most, per run and in all.
 inline constexpr int32_t kReadAheadBytes = 262144;
-//! Bytes of newly appended records written together (WriteAppendedRun).
+//! Bytes of newly appended records staged and written together.
 inline constexpr int32_t kAppendRunBytes = 1048576;
 //! Records between two runs of a cursor's miss that are read rather than
 //! skipped with a read of their own: up to this many bytes of them.
@@ -202,12 +215,17 @@ class TRecordStorage final : public TRecordOwner {
   //! Evicts buffers (writing dirty ones first) until at most Capacity()
   //! remain or only pinned ones are left; room := max(count, capacity).
   void TrimCache();
-  //! Forgets every buffer without writing it.
-  void DropAllRecords() {
-    cache_.DropAll();
-    dirtied_.clear();
-    appended_.clear();
-  }
+  //! Forgets every buffer, staged ones too, without writing it.
+  void DropAllRecords();
+  //! The buffer of record number, staged or cached, without pinning it or
+  //! touching the cache's recency; nullptr when neither holds it.
+  const TRecord* Peek(int32_t number) const;
+  TRecord* Peek(int32_t number);
+  //! True when a staged or cached buffer is dirty.
+  bool HasDirtyRecords() const;
+  //! Records the stage holds now, and at most.
+  int32_t StagedCount() const { return stage_count_; }
+  int32_t StageCapacity() const { return stage_capacity_; }
 
   //! File offset of record number.
   int64_t RecordOffset(int32_t number) const;
@@ -223,17 +241,31 @@ class TRecordStorage final : public TRecordOwner {
   uint32_t RecordSize() const override;
   bool Encrypted() const override;
   int32_t NextAutoIncValue() override { return host_.NextAutoIncValue(); }
-  void RecordDirtied(int32_t number) override { dirtied_.push_back(number); }
+  void RecordDirtied(int32_t number) override {
+    // The stage's dirty flags are read where they are.
+    if (Staged(number) == nullptr) dirtied_.push_back(number);
+  }
 
  private:
   //! Step 2 of GetRecord: a new slot at the end of the file.
   TRecord* AppendRecord(int32_t number);
-  //! Once the slots appended since the last call fill a write run, writes
-  //! them and makes their buffers the next ones reused: a new record is
-  //! seldom read again soon, and a cache full of them would only be walked
-  //! and kept cold.
-  //! Nothing in a transaction (its changes stay in memory).
-  void WriteAppendedRun();
+  //! The staged buffer of record number, or nullptr.
+  TRecord* Staged(int32_t number) const {
+    const int64_t at = int64_t{number} - stage_first_;
+    return at >= 0 && at < stage_count_ ? stage_[static_cast<size_t>(at)].get() : nullptr;
+  }
+  //! Empties the stage so that it starts at number: writes its dirty records
+  //! (unless in a transaction) and moves those still dirty or pinned into
+  //! the cache. False when the cache holds a pinned buffer of number, which
+  //! the append then takes as before. VEVURA_WRITEERR with the stage as it
+  //! was.
+  bool RestartStage(int32_t number);
+  //! Gives staged record i a buffer of its own and a new buffer for the slot;
+  //! the old buffer goes into the cache (kept) or among the dropped (not).
+  void DetachStaged(size_t i, bool keep);
+  //! Writes the dirty unpinned staged records the header counts, one write
+  //! per run; true when something was written.
+  bool WriteStage();
   //! VEVURA_TABLEFULL when a slot number would pass the table's limits.
   void CheckTableFull(int32_t number) const;
   //! A buffer for record number, not yet loaded: a spare while there is
@@ -293,8 +325,17 @@ class TRecordStorage final : public TRecordOwner {
   //! Numbers of the buffers that became dirty since the last write-back
   //! (and of those it left dirty); may repeat and name clean buffers.
   std::vector<int32_t> dirtied_;
-  //! Slots appended since the last WriteAppendedRun, in order.
-  std::vector<int32_t> appended_;
+  //! The stage: images of new records in number order, stage_[i] borrowing
+  //! RecordSize() bytes at i x RecordSize() of stage_bytes_.
+  std::vector<uint8_t> stage_bytes_;
+  std::vector<std::unique_ptr<TRecord>> stage_;
+  int32_t stage_first_ = 0;     //!< record number of stage_[0]
+  int32_t stage_count_ = 0;     //!< staged records, from stage_first_ on
+  int32_t stage_capacity_ = 1;  //!< records the stage holds at most
+  uint32_t stage_size_ = 0;     //!< record size the stage was laid out for
+  //! Highest record number put in the cache since it was last emptied: the
+  //! cache holds no buffer above it, so an append need not look there.
+  int32_t cached_high_ = 0;
   bool written_ = false;  //!< records written since SizeCache
 };
 

@@ -177,6 +177,176 @@ TEST_F(RecordStorageTest, AppendedSlotsStartZeroedAndReachTheFile) {
   EXPECT_FALSE(data->storage.FlushRecords());
 }
 
+//! Appends a live record of row id row through the storage and returns its number.
+int32_t AppendLive(TTestDataFile& data, int32_t row) {
+  TRecordRef r(data.storage, data.storage.AllocateRecord(nullptr));
+  r->SetFieldsFrom(data.LiveImage(r->RecordNumber(), row).data());
+  r->SetAutoIncValue(row);
+  return r->RecordNumber();
+}
+
+TEST_F(RecordStorageTest, AppendedRecordsAreStagedAndWrittenFromTheStage) {
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    auto data = MakeFile(100, false, encrypted);  // capacity 163: a stage of 81
+    data->table.PrimaryIndex = false;             // a freed slot is not taken again
+    data->table.ShortReads = true;
+    ASSERT_EQ(data->storage.StageCapacity(), 81);
+    data->FillRecords(4);
+    std::vector<std::vector<uint8_t>> expected(200);
+    for (int32_t n = 1; n <= 4; ++n) expected[n] = data->LiveImage(n, n);
+    for (int32_t n = 5; n <= 85; ++n) {
+      ASSERT_EQ(AppendLive(*data, n), n);
+      expected[n] = data->LiveImage(n, n);
+    }
+    EXPECT_TRUE(data->file.Writes.empty());
+    EXPECT_EQ(data->storage.StagedCount(), 81);
+    EXPECT_EQ(data->storage.Cache().Count(), 0);
+
+    // Another user of the table reads, edits and deletes staged records.
+    EXPECT_EQ(Fetch(*data, 10), expected[10]);
+    {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, 11, rdForward, false, true));
+      r->SetAutoIncValue(1011);
+      SetRecordRowId(expected[11], 1011);
+      TRecordRef gone(data->storage, data->storage.GetRecord(nullptr, 12, rdForward, false, true));
+      data->storage.FreeRecord(gone.get());
+      SetRecordStatus(expected[12], rsFree);
+      SetRecordLink(expected[12], 0);
+    }
+    EXPECT_TRUE(data->file.Reads.empty());
+
+    // The full stage goes out in one write when the next append needs it.
+    ASSERT_EQ(AppendLive(*data, 86), 86);
+    expected[86] = data->LiveImage(86, 86);
+    ASSERT_EQ(data->file.Writes.size(), 1u);
+    EXPECT_EQ(data->file.Writes[0].Position, data->storage.RecordOffset(5));
+    EXPECT_EQ(data->file.Writes[0].Length, 81 * 100);
+    for (int32_t n = 5; n <= 85; ++n) ASSERT_EQ(data->FileImage(n), expected[n]) << n;
+    if (encrypted) {
+      std::vector<uint8_t> raw(100);
+      data->file.ReadAt(data->storage.RecordOffset(5), raw.data(), 100);
+      EXPECT_NE(raw, expected[5]);
+    }
+
+    // A flush writes only the dirty staged records; they stay staged and
+    // plain, and a read over them from the file does not replace them.
+    ASSERT_EQ(AppendLive(*data, 87), 87);
+    ASSERT_EQ(AppendLive(*data, 88), 88);
+    expected[87] = data->LiveImage(87, 87);
+    expected[88] = data->LiveImage(88, 88);
+    data->file.ClearCounts();
+    EXPECT_TRUE(data->storage.FlushRecords());
+    ASSERT_EQ(data->file.Writes.size(), 1u);
+    EXPECT_EQ(data->file.Writes[0].Length, 3 * 100);
+    {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, 87, rdForward, false, true));
+      r->SetAutoIncValue(1087);
+      SetRecordRowId(expected[87], 1087);
+    }
+    data->storage.DropAllRecords();
+    EXPECT_EQ(data->storage.StagedCount(), 0);  // the edit of 87 is lost
+    SetRecordRowId(expected[87], 87);
+    ASSERT_EQ(AppendLive(*data, 89), 89);
+    expected[89] = data->LiveImage(89, 89);
+    {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, 89, rdForward, false, true));
+      r->SetAutoIncValue(1089);
+      SetRecordRowId(expected[89], 1089);
+    }
+    data->file.ClearCounts();
+    EXPECT_TRUE(data->storage.FlushRecords());
+    ASSERT_EQ(data->file.Writes.size(), 1u);
+    EXPECT_EQ(data->file.Writes[0].Length, 100);
+    EXPECT_EQ(data->FileImage(89), expected[89]);
+    {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, 89, rdForward, false, true));
+      r->SetAutoIncValue(2089);
+      SetRecordRowId(expected[89], 2089);
+    }
+    Fetch(*data, 80);  // reads 80 to 89 from the file
+    EXPECT_EQ(data->file.Reads.back().Length, 10 * 100);
+    EXPECT_EQ(Fetch(*data, 89), expected[89]);
+    EXPECT_EQ(data->storage.Cache().Peek(89), nullptr);
+    EXPECT_FALSE(data->FileImage(89) == expected[89]);
+
+    // A record pinned when the stage is written keeps its image, moves into
+    // the cache and is written later.
+    TRecordRef held(data->storage, data->storage.GetRecord(nullptr, 89, rdForward, false, true));
+    int32_t n = 90;
+    for (; data->storage.StagedCount() < 81; ++n) {
+      ASSERT_EQ(AppendLive(*data, n), n);
+      expected[n] = data->LiveImage(n, n);
+    }
+    data->file.ClearCounts();
+    ASSERT_EQ(AppendLive(*data, n), n);
+    expected[n] = data->LiveImage(n, n);
+    ASSERT_EQ(data->file.Writes.size(), 1u);  // 90 to n - 1
+    EXPECT_EQ(data->file.Writes[0].Position, data->storage.RecordOffset(90));
+    EXPECT_EQ(data->storage.Cache().Peek(89), held.get());
+    EXPECT_EQ(ImageOf(*held), expected[89]);
+    held->SetAutoIncValue(3089);
+    SetRecordRowId(expected[89], 3089);
+    held.Release();
+
+    // A slot taken back by a failed insert is appended again, zeroed, and
+    // nothing past the header's count is written.
+    const int32_t last = AppendLive(*data, 5000);
+    {
+      TRecordRef r(data->storage, data->storage.GetRecord(nullptr, last, rdForward, false, true));
+      std::fill(r->MutableData().begin(), r->MutableData().end(), 0);
+      r->SetDirty(false);
+    }
+    data->header.NextRecordNumber = last;
+    {
+      TRecordRef again(data->storage, data->storage.AllocateRecord(nullptr));
+      ASSERT_EQ(again->RecordNumber(), last);
+      std::vector<uint8_t> zero(100, 0);
+      SetRecordLink(zero, last);
+      EXPECT_EQ(ImageOf(*again), zero);
+      expected[last] = zero;
+    }
+    EXPECT_TRUE(data->storage.FlushRecords());
+    EXPECT_EQ(data->file.GetSize(), data->storage.RecordOffset(last + 1));
+    for (int32_t k = 1; k <= last; ++k) ASSERT_EQ(data->FileImage(k), expected[k]) << k;
+    EXPECT_FALSE(data->storage.FlushRecords());
+  }
+}
+
+TEST_F(RecordStorageTest, StagedAppendsWaitForATransactionAndSurviveAFailedWrite) {
+  platform::FaultFileSystem fault(platform::PosixFileSystem());
+  platform::SetFileSystem(&fault);
+  {
+    auto data = MakeFile(1000);  // capacity 16: a stage of 8
+    data->table.ShortReads = true;
+    ASSERT_EQ(data->storage.StageCapacity(), 8);
+    data->table.TransactionLock = true;
+    for (int32_t n = 1; n <= 20; ++n) ASSERT_EQ(AppendLive(*data, 100 + n), n);
+    EXPECT_TRUE(data->file.Writes.empty());
+    for (int32_t n = 1; n <= 20; ++n) ASSERT_EQ(Fetch(*data, n), data->LiveImage(n, 100 + n));
+    EXPECT_TRUE(data->file.Reads.empty());
+    data->table.TransactionLock = false;
+    EXPECT_TRUE(data->storage.FlushRecords());
+    for (int32_t n = 1; n <= 20; ++n) ASSERT_EQ(data->FileImage(n), data->LiveImage(n, 100 + n));
+
+    // The stage is full: the append that would write it fails, and keeps
+    // the staged records it did not write dirty.
+    for (int32_t n = 21; n <= 24; ++n) ASSERT_EQ(AppendLive(*data, 0), n);
+    ASSERT_EQ(data->storage.StagedCount(), 8);
+    const int32_t next = data->header.NextRecordNumber;
+    fault.FailNth(platform::FaultFileSystem::Operation::Write, 1);
+    EXPECT_EQ(CodeRaisedBy([&] { AppendLive(*data, 0); }), VEVURA_WRITEERR);
+    EXPECT_EQ(data->header.NextRecordNumber, next);
+    for (int32_t n = 21; n <= 24; ++n) ASSERT_TRUE(data->storage.Peek(n)->Dirty()) << n;
+    fault.Disarm();
+    EXPECT_EQ(AppendLive(*data, 777), next);
+    EXPECT_TRUE(data->storage.FlushRecords());
+    for (int32_t n = 21; n <= 24; ++n) EXPECT_EQ(data->FileImage(n), data->LiveImage(n, 0));
+    EXPECT_EQ(data->FileImage(next), data->LiveImage(next, 777));
+  }
+  platform::SetFileSystem(nullptr);
+}
+
 TEST_F(RecordStorageTest, FreeChainIsReusedLastFreedFirst) {
   auto data = MakeFile(30);
   data->FillRecords(10);
