@@ -15,7 +15,8 @@
 // refreshed from disk, reused for another record or written back; a dirty
 // one is never reused before it is written.
 //
-// Ownership: the record cache owns every buffer; cursors borrow pinned ones.
+// Ownership: the record cache owns every buffer but those of staged new
+// records, which the record storage owns; cursors borrow pinned ones.
 // The owner (TRecordOwner) outlives its buffers.
 
 #include <cstddef>

@@ -119,6 +119,7 @@ bool TRecordStorage::RestartStage(int32_t number) {
     stage_[i]->SetDirty(false);
   }
   stage_count_ = 0;
+  stage_dirty_ = kNoStagedDirty;
   const uint32_t size = RecordSize();
   if (stage_size_ != size || stage_.size() != static_cast<size_t>(stage_capacity_)) {
     stage_size_ = size;
@@ -162,13 +163,15 @@ bool TRecordStorage::WriteStage() {
   const int32_t count =
       std::min(stage_count_, host_.RecordHeader().NextRecordNumber - stage_first_);
   bool written = false;
-  int32_t i = 0;
+  int32_t i = std::min(stage_dirty_, count);
+  int32_t left_dirty = kNoStagedDirty;  // the first record this call leaves dirty
   while (i < count) {
     const auto writable = [&](int32_t k) {
       const TRecord& r = *stage_[static_cast<size_t>(k)];
       return r.Dirty() && !r.Pinned();
     };
     if (!writable(i)) {
+      if (stage_[static_cast<size_t>(i)]->Dirty()) left_dirty = std::min(left_dirty, i);
       ++i;
       continue;
     }
@@ -191,6 +194,9 @@ bool TRecordStorage::WriteStage() {
     if (table_ != nullptr) table_->NoteWritten();
     i = end;
   }
+  // Records the header no longer counts keep their flags for a later look.
+  if (count < stage_count_) left_dirty = std::min(left_dirty, std::max(count, 0));
+  stage_dirty_ = left_dirty;
   return written;
 }
 
@@ -203,6 +209,7 @@ void TRecordStorage::DropAllRecords() {
     stage_[i]->SetDirty(false);
   }
   stage_count_ = 0;
+  stage_dirty_ = kNoStagedDirty;
 }
 
 const TRecord* TRecordStorage::Peek(int32_t number) const {
@@ -216,7 +223,7 @@ TRecord* TRecordStorage::Peek(int32_t number) {
 }
 
 bool TRecordStorage::HasDirtyRecords() const {
-  for (int32_t i = 0; i < stage_count_; ++i) {
+  for (int32_t i = stage_dirty_; i < stage_count_; ++i) {
     if (stage_[static_cast<size_t>(i)]->Dirty()) return true;
   }
   auto buffers = cache_.Buffers();

@@ -53,6 +53,7 @@
 // Thread-safety: none of its own; the cursors of one open table use it from
 // one thread. Each physical read or write holds the file's access lock.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -242,8 +243,11 @@ class TRecordStorage final : public TRecordOwner {
   bool Encrypted() const override;
   int32_t NextAutoIncValue() override { return host_.NextAutoIncValue(); }
   void RecordDirtied(int32_t number) override {
-    // The stage's dirty flags are read where they are.
-    if (Staged(number) == nullptr) dirtied_.push_back(number);
+    if (Staged(number) == nullptr) {
+      dirtied_.push_back(number);
+    } else {
+      stage_dirty_ = std::min(stage_dirty_, number - stage_first_);
+    }
   }
 
  private:
@@ -332,7 +336,11 @@ class TRecordStorage final : public TRecordOwner {
   int32_t stage_first_ = 0;     //!< record number of stage_[0]
   int32_t stage_count_ = 0;     //!< staged records, from stage_first_ on
   int32_t stage_capacity_ = 1;  //!< records the stage holds at most
-  uint32_t stage_size_ = 0;     //!< record size the stage was laid out for
+  //! Index of the first staged record that may be dirty (kNoStagedDirty for
+  //! none), so that a flush after every post does not walk the whole stage.
+  int32_t stage_dirty_ = kNoStagedDirty;
+  static constexpr int32_t kNoStagedDirty = INT32_MAX;
+  uint32_t stage_size_ = 0;  //!< record size the stage was laid out for
   //! Highest record number put in the cache since it was last emptied: the
   //! cache holds no buffer above it, so an append need not look there.
   int32_t cached_high_ = 0;
