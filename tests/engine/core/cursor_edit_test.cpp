@@ -935,6 +935,54 @@ TEST_F(CursorEditTest, APostOnAQueuedIndexFindsItsEntryOnlyWhenAMoveNeedsIt) {
   EXPECT_EQ(report.LiveRecords, 1502);
 }
 
+TEST_F(CursorEditTest, NewRecordsAreReadChangedAndTakenBackBeforeTheyAreWritten) {
+  Create("PEOPLE", PeopleDefinition());
+  // Eight record buffers: new records are staged four at a time.
+  session_->SetDataBufferCount(8);
+  auto a = OpenOn("PEOPLE");
+  auto b = OpenOn("PEOPLE");
+  std::vector<std::string> names;
+  for (int i = 1; i <= 30; ++i) {
+    names.push_back("P" + std::to_string(100 + i));
+    Add(*a, names.back(), names.back());
+  }
+  // The other cursor reads, changes and deletes the newest records.
+  std::vector<uint8_t> last = GoTo(*b, 29);
+  EXPECT_EQ(NameOf(*b, last), "P129");
+  ASSERT_EQ(b->GetCurrentRecord(last, true), kCursorOnRecord);
+  SetStringField(last, F(*b, kName), "Q129", 0);
+  b->ModifyRecord(last, true, true);
+  names[28] = "Q129";
+  b->DeleteRecord(GoTo(*b, 30), true);
+  names.pop_back();
+  EXPECT_EQ(NameOf(*a, GoTo(*a, 29)), "Q129");
+
+  // A transaction's new records stay in memory, readable, until it ends.
+  for (bool commit : {false, true}) {
+    directory_->StartTransaction();
+    for (int i = 1; i <= 6; ++i) Add(*a, "T" + std::to_string(i), "T" + std::to_string(i));
+    EXPECT_EQ(NameOf(*b, GoTo(*b, 35)), "T6");  // T1 took the freed slot 30
+    if (commit) {
+      directory_->Commit(true, false);
+      for (int i = 1; i <= 6; ++i) names.push_back("T" + std::to_string(i));
+    } else {
+      directory_->Rollback();
+    }
+    std::vector<std::string> seen;
+    for (const std::string& row : Contents(*b)) seen.push_back(row.substr(0, row.find(':')));
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, sorted) << (commit ? "commit" : "rollback");
+    ExpectSound(*a);
+  }
+  a->CloseCursor(false);
+  b->CloseCursor(false);
+  TTableVerifyReport report = VerifyTable(*directory_, "PEOPLE");
+  EXPECT_TRUE(report.Clean()) << report.Describe();
+  EXPECT_EQ(report.LiveRecords, 35);
+}
+
 TEST_F(CursorEditTest, DeleteFailingPartWayThroughTheIndexesIsTakenBack) {
   Create("PEOPLE", PeopleDefinition());
   auto c = OpenOn("PEOPLE", true);
