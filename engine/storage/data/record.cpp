@@ -55,6 +55,7 @@ void TRecord::InitNew(bool assign_auto_inc) {
   if (assign_auto_inc) PutInt32(&data_[kRowIdOffset], owner_->NextAutoIncValue());
   PutInt32(&data_[kRecordLinkOffset], record_number_);
   dirty_ = false;
+  read_ahead_ = false;
 }
 
 void TRecord::LoadFrom(uint8_t* disk) {

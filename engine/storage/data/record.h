@@ -116,6 +116,9 @@ class TRecord : public TRecencyLink<TRecord> {
 
   int32_t RecordNumber() const { return record_number_; }
   bool Dirty() const { return dirty_; }
+  //! Read ahead for a cursor stepping through its order, and not yet reached.
+  bool ReadAhead() const { return read_ahead_; }
+  void SetReadAhead(bool read_ahead) { read_ahead_ = read_ahead; }
   //! Marks the image changed (or, with false, written).
   void SetDirty(bool dirty) {
     if (dirty) {
@@ -149,6 +152,7 @@ class TRecord : public TRecencyLink<TRecord> {
   TRecordOwner* owner_;               //!< the data file the record belongs to
   size_t cache_slot_ = kNoCacheSlot;  //!< its place among the cache's buffers
   bool dirty_ = false;                //!< changed and not yet written
+  bool read_ahead_ = false;           //!< see ReadAhead
   uint16_t pin_count_ = 0;            //!< users holding the buffer
   int32_t record_number_ = 0;         //!< which record the buffer holds, from 1
   uint32_t record_size_ = 0;          //!< the table's record size

@@ -68,6 +68,7 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
     return staged;
   }
   if (TRecord* hit = cache_.Find(number)) {
+    Reached(*hit);
     hit->Pin();
     return hit;
   }
@@ -80,8 +81,19 @@ TRecord* TRecordStorage::GetRecord(TRecordClient* cursor, int32_t number,
   }
   TRecord* loaded = cache_.Find(number);
   if (loaded == nullptr) Corrupt();
+  Reached(*loaded);
   loaded->Pin();
   return loaded;
+}
+
+void TRecordStorage::Reached(TRecord& buffer) {
+  // A cursor stepping through its order reads each record once: the buffer
+  // is the first one reused after this use, so that a pass over a large
+  // table cycles through a few buffers instead of filling the whole cache
+  // and pushing out what lookups keep there.
+  if (!buffer.ReadAhead()) return;
+  buffer.SetReadAhead(false);
+  cache_.Retire(buffer);
 }
 
 TRecord* TRecordStorage::AppendRecord(int32_t number) {
@@ -303,6 +315,7 @@ void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDir
   wanted_.clear();
   const int32_t limit = ReadAheadLimit();
   if (limit > 0) cursor.ReadAheadRecords(number, direction, limit, wanted_);
+  const bool stepping = !wanted_.empty();
   if (wanted_.size() > static_cast<size_t>(limit)) wanted_.resize(static_cast<size_t>(limit));
   // Cached buffers are as current as the disk (the change check of this miss
   // dropped them otherwise), and dirty or pinned ones must stay as they are.
@@ -326,6 +339,10 @@ void TRecordStorage::ReadAhead(TRecordClient& cursor, int32_t number, TRecordDir
     first = last;
   }
   ReadSpan(own_first, own_last, number);
+  if (!stepping) return;
+  for (const int32_t n : wanted_) {
+    if (TRecord* buffer = cache_.Peek(n)) buffer->SetReadAhead(true);
+  }
 }
 
 bool TRecordStorage::JoinsRead(int32_t first, int32_t previous, int32_t next) const {

@@ -253,6 +253,9 @@ class TRecordStorage final : public TRecordOwner {
  private:
   //! Step 2 of GetRecord: a new slot at the end of the file.
   TRecord* AppendRecord(int32_t number);
+  //! A cursor reaches buffer: one read ahead for a stepping cursor becomes
+  //! the first buffer reused.
+  void Reached(TRecord& buffer);
   //! The staged buffer of record number, or nullptr.
   TRecord* Staged(int32_t number) const {
     const int64_t at = int64_t{number} - stage_first_;

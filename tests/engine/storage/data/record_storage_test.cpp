@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <vector>
@@ -87,7 +88,7 @@ TEST_F(RecordStorageTest, ReadAheadReadsTheCursorsRecordsInRuns) {
   EXPECT_EQ(read(0), std::pair(at(40), int64_t{1000}));
   EXPECT_EQ(read(1), std::pair(at(90), int64_t{6000}));
   EXPECT_EQ(read(2), std::pair(at(10), int64_t{8000}));
-  EXPECT_EQ(data->storage.Cache().MostRecent(), a.get());
+  EXPECT_EQ(data->storage.Cache().LeastRecent(), a.get()) << "reached by a step: reused first";
   EXPECT_EQ(data->header.NextRecordNumber, 101);
   for (int32_t n : {11, 12, 17, 40, 90, 95}) {
     EXPECT_EQ(ImageOf(*get(n)), data->LiveImage(n, n)) << n;
@@ -117,6 +118,18 @@ TEST_F(RecordStorageTest, ReadAheadReadsTheCursorsRecordsInRuns) {
   EXPECT_EQ(read(7), std::pair(at(79), int64_t{3000}));
   EXPECT_EQ(get(80)->Data()[20], 0xEE);
   EXPECT_EQ(ImageOf(*get(81)), data->LiveImage(81, 81));
+
+  // Steps through more records than the cache holds keep what was read
+  // otherwise: each record a step reaches is the next buffer reused.
+  data->storage.DropAllRecords();
+  cursor.Ahead.clear();
+  get(5);
+  for (int32_t n = 20; n <= 100; ++n) {
+    cursor.Ahead.clear();
+    for (int32_t k = n + 1; k <= std::min(n + 8, 100); ++k) cursor.Ahead.push_back(k);
+    get(n);
+  }
+  EXPECT_NE(data->storage.Cache().Peek(5), nullptr);
 
   // A cursor that finds the table changed gets no record, and nothing is read.
   cursor.ReportChange = true;
