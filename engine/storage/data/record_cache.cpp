@@ -64,15 +64,7 @@ bool TRecordCache::Evict(TRecord& buffer) {
 void TRecordCache::DropAll() {
   recent_.Clear();
   numbers_.Clear();
-  for (auto& buffer : owned_) {
-    buffer->dirty_ = false;
-    buffer->cache_slot_ = TRecord::kNoCacheSlot;
-    if (buffer->Pinned()) {
-      dropped_.push_back(std::move(buffer));
-    } else {
-      pool_.Push(std::move(buffer));
-    }
-  }
+  for (auto& buffer : owned_) AdoptDropped(std::move(buffer));
   owned_.clear();
 }
 
