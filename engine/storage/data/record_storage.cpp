@@ -124,14 +124,7 @@ bool TRecordStorage::RestartStage(int32_t number) {
   if (!TransactionLockHeld()) WriteStage();
   // Records at or past number are beyond the header's count (a failed
   // insert took them back): they are dropped, never written.
-  for (size_t i = 0; i < static_cast<size_t>(stage_count_); ++i) {
-    TRecord& staged = *stage_[i];
-    const bool counted = staged.RecordNumber() < number;
-    if (staged.Pinned() || (counted && staged.Dirty())) DetachStaged(i, counted);
-    stage_[i]->SetDirty(false);
-  }
-  stage_count_ = 0;
-  stage_dirty_ = kNoStagedDirty;
+  EmptyStage(number);
   const uint32_t size = RecordSize();
   if (stage_size_ != size || stage_.size() != static_cast<size_t>(stage_capacity_)) {
     stage_size_ = size;
@@ -177,11 +170,11 @@ bool TRecordStorage::WriteStage() {
   bool written = false;
   int32_t i = std::min(stage_dirty_, count);
   int32_t left_dirty = kNoStagedDirty;  // the first record this call leaves dirty
+  const auto writable = [&](int32_t k) {
+    const TRecord& r = *stage_[static_cast<size_t>(k)];
+    return r.Dirty() && !r.Pinned();
+  };
   while (i < count) {
-    const auto writable = [&](int32_t k) {
-      const TRecord& r = *stage_[static_cast<size_t>(k)];
-      return r.Dirty() && !r.Pinned();
-    };
     if (!writable(i)) {
       if (stage_[static_cast<size_t>(i)]->Dirty()) left_dirty = std::min(left_dirty, i);
       ++i;
@@ -216,8 +209,14 @@ void TRecordStorage::DropAllRecords() {
   cache_.DropAll();
   dirtied_.clear();
   cached_high_ = 0;
+  EmptyStage(0);
+}
+
+void TRecordStorage::EmptyStage(int32_t keep_below) {
   for (size_t i = 0; i < static_cast<size_t>(stage_count_); ++i) {
-    if (stage_[i]->Pinned()) DetachStaged(i, false);
+    TRecord& staged = *stage_[i];
+    const bool keep = staged.RecordNumber() < keep_below;
+    if (staged.Pinned() || (keep && staged.Dirty())) DetachStaged(i, keep);
     stage_[i]->SetDirty(false);
   }
   stage_count_ = 0;

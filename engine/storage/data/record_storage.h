@@ -267,6 +267,11 @@ class TRecordStorage final : public TRecordOwner {
   //! the append then takes as before. VEVURA_WRITEERR with the stage as it
   //! was.
   bool RestartStage(int32_t number);
+  //! Empties the stage without writing it: records still pinned, and dirty
+  //! ones numbered below keep_below, move out with their own copy of the
+  //! image (into the cache when below keep_below, among the dropped buffers
+  //! otherwise); the others are forgotten.
+  void EmptyStage(int32_t keep_below);
   //! Gives staged record i a buffer of its own and a new buffer for the slot;
   //! the old buffer goes into the cache (kept) or among the dropped (not).
   void DetachStaged(size_t i, bool keep);
